@@ -1,0 +1,7 @@
+#include "driver/operations.h"
+
+namespace toldex {
+
+int32_t BrowseAddress(DriverRequest*) { return kStatusNoAddress; }
+
+}  // namespace toldex

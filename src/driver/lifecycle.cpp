@@ -1,0 +1,9 @@
+#include "driver/operations.h"
+
+namespace toldex {
+
+int32_t ColdStart(DriverRequest*) { return kStatusRequestFailed; }
+int32_t WarmStart(DriverRequest*) { return kStatusRequestFailed; }
+int32_t EndVpi(DriverRequest*) { return kStatusRequestFailed; }
+
+}  // namespace toldex
