@@ -206,10 +206,12 @@ uint16_t QIRAPI QirRqGateMsg(uint8_t clientId, int32_t, int32_t* gateIds, int32_
   if (uint16_t failure = InjectedFailure(state, "QirRqGateMsg")) return failure;
   auto client = state.clients.find(clientId);
   if (client == state.clients.end()) return kErrorNoClient;
-  for (int32_t i = 0; i < count && gateIds != nullptr; ++i) {
+  if (gateIds == nullptr) return count > 0 ? kErrorNoGate : 0;
+  // All or nothing: a list with an unknown gate subscribes none of its gates.
+  for (int32_t i = 0; i < count; ++i) {
     if (gateIds[i] < 1 || gateIds[i] > static_cast<int32_t>(state.gates.size())) return kErrorNoGate;
-    client->second.subscriptions.insert(gateIds[i]);
   }
+  for (int32_t i = 0; i < count; ++i) client->second.subscriptions.insert(gateIds[i]);
   return 0;
 }
 
@@ -312,6 +314,7 @@ void QirCtlSetVersion(uint16_t version) {
 }
 
 void QirCtlSetFailure(const char* function, uint16_t result) {
+  if (function == nullptr) return;
   State& state = TheState();
   std::lock_guard<std::mutex> guard(state.mutex);
   if (result == 0) {
