@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "addressing/registration_queue.h"
@@ -16,29 +15,20 @@
 #include "redundancy/notification.h"
 #include "support/driver_fixture.h"
 #include "support/log_capture.h"
+#include "support/wait_for.h"
 
 namespace toldex {
 namespace {
 
 using testing::InstanceBlock;
 using testing::LogCapture;
+using testing::WaitFor;
 
 constexpr int kDriverNumber = 1;
-constexpr uint64_t kPatienceMs = 10000;
-
-// Polls until the condition holds; false when it never did within the patience.
-bool WaitFor(const std::function<bool()>& condition) {
-  const uint64_t deadline = platform::MonotonicMilliseconds() + kPatienceMs;
-  while (!condition()) {
-    if (platform::MonotonicMilliseconds() > deadline) return false;
-    platform::SleepMilliseconds(5);
-  }
-  return true;
-}
 
 // An instance as ColdStart leaves it for the thread: run-time state made,
 // tables cleared, the driver number set.
-void PrepareInstance(InstanceRecord& instance, int32_t driverNumber) {
+void PrepareForThread(InstanceRecord& instance, int32_t driverNumber) {
   InitRuntimeState(instance);
   for (BackupEntry& entry : instance.backups) entry = BackupEntry{};
   for (StationRecord& station : instance.stations) {
@@ -53,7 +43,7 @@ class NotificationThreadTest : public ::testing::Test {
   void SetUp() override {
     QirCtlReset();
     threadsBefore_ = platform::ThreadRunningCount();
-    PrepareInstance(record(), kDriverNumber);
+    PrepareForThread(record(), kDriverNumber);
   }
 
   void TearDown() override {
@@ -326,8 +316,8 @@ TEST(NotificationThreads, TwoInstancesEachKeepTheirOwnClientAndValues) {
   LogCapture log;
   InstanceBlock first(1);
   InstanceBlock second(2);
-  PrepareInstance(first.record(), 1);
-  PrepareInstance(second.record(), 2);
+  PrepareForThread(first.record(), 1);
+  PrepareForThread(second.record(), 2);
   const int32_t firstGate = QirCtlDefineGate(1, "05BACKUP");
   const int32_t secondGate = QirCtlDefineGate(2, "05BACKUP");
   ASSERT_TRUE(QueueSwitchRegistration(first.record(), "05BACKUP", 5));
