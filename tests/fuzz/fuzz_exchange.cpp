@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "access/read_request.h"
+#include "access/read_path.h"
 #include "driver/instance.h"
 #include "transport/exchange.h"
 
@@ -108,8 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   instance.stations[kStation].socket = pair[0];
 
   uint8_t request[8];
-  int length = 0;
-  toldex::BuildReadRequest(io, request, &length, instance);
+  int length = toldex::BuildReadRequest(io, request, instance, kStation);
   uint8_t frame[toldex::kMaxFrameSize];
   if (toldex::BuildTcpFrame(request, &length, frame) == 0) {
     toldex::ExchangeResult result{};
