@@ -90,26 +90,26 @@ struct Printer {
 
   void Header() {
     if (format == OutputFormat::kCsv) {
-      std::printf("%s\n", CsvLine({"time", "elapsed", "round", "gate", "type", "status", "value", "station", "ip", "message"}).c_str());
+      std::printf("%s\n", CsvLine({"time", "elapsed", "round", "gate", "type", "status", "value", "station", "address", "message"}).c_str());
     }
   }
 
   void Row(int round, double elapsed, const HostGate& gate, int32_t status, const std::vector<std::string>& values,
-           int station, const std::string& ip, const std::vector<std::string>& notes) {
+           int station, const std::string& address, const std::vector<std::string>& notes) {
     std::string joined;
     for (const std::string& value : values) joined += (joined.empty() ? "" : " ") + value;
     const std::string stationText = station < 0 ? "" : std::to_string(station);
     switch (format) {
       case OutputFormat::kTable:
         table.AddRow({gate.text, GateTypeName(gate.gateType), StatusText(status), joined,
-                      station < 0 ? "-" : stationText + " (" + ip + ")"},
+                      station < 0 ? "-" : stationText + " (" + address + ")"},
                      notes);
         break;
       case OutputFormat::kCsv: {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", elapsed);
         std::printf("%s\n", CsvLine({UtcTimestamp(), seconds, std::to_string(round), gate.text, GateTypeName(gate.gateType),
-                                     std::to_string(status), joined, stationText, ip, notes.empty() ? "" : notes.front()})
+                                     std::to_string(status), joined, stationText, address, notes.empty() ? "" : notes.front()})
                                 .c_str());
         break;
       }
@@ -121,7 +121,7 @@ struct Printer {
         else if (gate.count > 0) object.Raw("value", JsonValueArray(values));
         else object.Raw("value", values.empty() ? "null" : JsonValue(values[0]));
         if (station < 0) object.Null("station");
-        else object.Integer("station", station).Text("ip", ip);
+        else object.Integer("station", station).Text("address", address);
         std::string log = "[";
         for (const std::string& note : notes) log += (log.size() > 1 ? "," : "") + JsonQuote(note);
         object.Raw("log", log + "]");
@@ -207,7 +207,7 @@ int RunPoll(const Words& words) {
     for (HostGate& gate : gates) {
       const CallOutcome outcome = host.Read(gate);
       exit = WorseExit(exit, outcome.status);
-      printer.Row(round, elapsed(), gate, outcome.status, outcome.values, outcome.station, outcome.ip,
+      printer.Row(round, elapsed(), gate, outcome.status, outcome.values, outcome.station, outcome.address,
                   outcome.status == 0 ? std::vector<std::string>{} : CallNotes(outcome.lines, 0));
       if (outcome.status == 2) failed.push_back(&gate);
     }

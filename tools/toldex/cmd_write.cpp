@@ -99,7 +99,7 @@ int RunWrite(const Words& words) {
         .Raw("written", block ? JsonValueArray(values) : JsonValue(values[0]))
         .Integer("status", written.status);
     if (written.station < 0) object.Null("station");
-    else object.Integer("station", written.station).Text("ip", written.ip);
+    else object.Integer("station", written.station).Text("address", written.address);
     if (reading) {
       object.Integer("readStatus", readBack.status);
       if (readBack.status != 0) object.Null("readBack");
@@ -123,7 +123,7 @@ int RunWrite(const Words& words) {
   }
   table.AddRow({gate.text, GateTypeName(gate.gateType), Joined(values), StatusText(written.status),
                 !reading ? "-" : readBack.status == 0 ? Joined(readBack.values) : StatusText(readBack.status),
-                written.station < 0 ? "-" : std::to_string(written.station) + " (" + written.ip + ")"},
+                written.station < 0 ? "-" : std::to_string(written.station) + " (" + written.address + ")"},
                notes);
   std::printf("%s", table.Render().c_str());
   return exit;

@@ -94,17 +94,6 @@ int32_t ParseWithCore(ScratchInstance& instance, int32_t driverNumber, GateAddre
   return block ? BlockAddressParser(&request) : SingleAddressParser(&request);
 }
 
-char ConfiguredBase(const std::filesystem::path& folder, int32_t driverNumber) {
-  struct MutedLog {
-    MutedLog() { HostLog::Instance().SetMuted(true); }
-    ~MutedLog() { HostLog::Instance().SetMuted(false); }
-  } muted;
-  ScratchInstance scratch;
-  CurrentDirectory inFolder(folder);
-  ReadInitFile(scratch.record(), driverNumber);
-  return scratch.record().base;
-}
-
 const char* BaseName(char base) {
   switch (base) {
     case 'D': return "Decimal";

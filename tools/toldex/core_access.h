@@ -67,10 +67,6 @@ std::filesystem::path FindInitFile(const std::filesystem::path& folder, int32_t 
 // SingleAddressParser or BlockAddressParser of the driver's internal library.
 int32_t ParseWithCore(ScratchInstance& instance, int32_t driverNumber, GateAddress& gate, bool block);
 
-// The address base ('D', 'H' or 'L') the driver would use in that folder;
-// reads the file without showing its messages.
-char ConfiguredBase(const std::filesystem::path& folder, int32_t driverNumber);
-
 // "Decimal", "Hexadecimal", "Long Decimal"; "Modbus", "J-Bus".
 const char* BaseName(char base);
 const char* ProtocolName(char protocol);

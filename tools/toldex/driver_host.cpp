@@ -61,7 +61,18 @@ DriverHost::~DriverHost() {
 
 bool DriverHost::Open(std::string& reason) {
   if (!LoadDriverLibrary(options_.library, library_, reason)) return false;
-  base_ = ConfiguredBase(options_.folder, options_.driverNumber);
+  {
+    // What the driver will read at ColdStart, read once more here without
+    // its messages: the address base for gate types and the stations' addresses.
+    QuietEcho quiet;
+    ScratchInstance configuration;
+    ReadInitialisationFile(configuration, options_.folder, options_.driverNumber);
+    base_ = configuration.record().base;
+    for (const StationRecord& station : configuration.record().stations) {
+      stationAddresses_.push_back(station.ip[0] == '\0' ? std::string()
+                                                        : std::string(station.ip) + ":" + std::to_string(station.port));
+    }
+  }
   directory_ = std::make_unique<CurrentDirectory>(options_.folder);
   session_ = std::make_unique<DriverSession>(library_, options_.driverNumber);
   return true;
@@ -74,6 +85,11 @@ int32_t DriverHost::Start() {
   // applies to every connection made later.
   if (options_.timeoutMs < kMinimumColdStartMs) session_->ChangeTimeout(options_.timeoutMs);
   return status;
+}
+
+std::string DriverHost::StationAddress(int station) const {
+  if (station < 0 || station >= static_cast<int>(stationAddresses_.size())) return {};
+  return stationAddresses_[station];
 }
 
 int32_t DriverHost::End() { return session_ ? session_->End() : 0; }
@@ -103,7 +119,7 @@ CallOutcome DriverHost::Read(HostGate& gate) {
   const uint64_t mark = HostLog::Instance().Mark();
   outcome.status = gate.count > 0 ? session_->ReadBlock(io) : session_->ReadSingle(io);
   outcome.lines = HostLog::Instance().Since(mark);
-  ServingStation(outcome.lines, outcome.station, outcome.ip);
+  if (ServingStation(outcome.lines, outcome.station)) outcome.address = StationAddress(outcome.station);
   if (outcome.status == 0) {
     outcome.values = gate.count > 0 ? FormatBlockValues(gate.gateType, gate.parsed.bitWidth, gate.count, gate.value.data())
                                     : std::vector<std::string>{FormatSingleValue(gate.gateType, gate.value.data())};
@@ -121,7 +137,7 @@ bool DriverHost::Write(HostGate& gate, const std::vector<std::string>& values, C
   const uint64_t mark = HostLog::Instance().Mark();
   outcome.status = gate.count > 0 ? session_->WriteBlock(io) : session_->WriteSingle(io);
   outcome.lines = HostLog::Instance().Since(mark);
-  ServingStation(outcome.lines, outcome.station, outcome.ip);
+  if (ServingStation(outcome.lines, outcome.station)) outcome.address = StationAddress(outcome.station);
   return true;
 }
 

@@ -34,7 +34,7 @@ struct CallOutcome {
   int32_t status = 0;
   std::vector<std::string> values;  // read values, one per element; empty unless status 0
   int station = -1;                 // the station that served the call; -1: answered from memory
-  std::string ip;
+  std::string address;  // the station's configured IP:port
   std::vector<LogEntry> lines;      // what the driver logged during the call
 };
 
@@ -52,6 +52,8 @@ class DriverHost {
   int32_t End();
 
   char base() const { return base_; }
+  // The configured address of a station ("127.0.0.11:502"), empty when none.
+  std::string StationAddress(int station) const;
   DriverSession& session() { return *session_; }
   const DriverLibrary& library() const { return library_; }
 
@@ -77,6 +79,7 @@ class DriverHost {
   std::unique_ptr<CurrentDirectory> directory_;
   std::unique_ptr<DriverSession> session_;
   char base_ = 'D';
+  std::vector<std::string> stationAddresses_;
   std::map<int, HostGate> switchGates_;
 };
 

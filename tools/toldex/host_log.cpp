@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
+#include "platform/thread.h"
 #include "qirpro.h"
 
 namespace toldex::cli {
 namespace {
 
 constexpr size_t kKeptLines = 20000;
-constexpr size_t kIpTextCapacity = 64;
 
 std::string WithoutLineEnd(const char* line) {
   std::string text(line != nullptr ? line : "");
@@ -66,7 +66,7 @@ void HostLog::PrintSince(uint64_t mark, int minimumLevel, std::FILE* out, const 
 
 void HostLog::Receive(void* context, int level, const char* line) {
   auto* log = static_cast<HostLog*>(context);
-  LogEntry entry{0, level, WithoutLineEnd(line)};
+  LogEntry entry{0, level, WithoutLineEnd(line), platform::MonotonicMilliseconds()};
   std::lock_guard<std::mutex> guard(log->mutex_);
   if (log->muted_) return;
   entry.sequence = log->next_++;
@@ -82,16 +82,14 @@ std::string FormatLogEntry(const LogEntry& entry) {
   return "[" + std::to_string(entry.level) + "] " + entry.text;
 }
 
-bool ServingStation(const std::vector<LogEntry>& entries, int& station, std::string& ip) {
+bool ServingStation(const std::vector<LogEntry>& entries, int& station) {
   bool found = false;
   for (const LogEntry& entry : entries) {
     int plc = 0;
     int served = 0;
-    char address[kIpTextCapacity] = "";
-    if (std::sscanf(entry.text.c_str(), "TolDEX : SingleRead() Tags for plc %d is read from plc %d sur ip : %63s",
-                    &plc, &served, address) >= 2) {
+    if (std::sscanf(entry.text.c_str(), "TolDEX : SingleRead() Tags for plc %d is read from plc %d", &plc, &served) == 2 ||
+        std::sscanf(entry.text.c_str(), "TOLDEX: MasterBackupManagement(), Station qui va se connecter : %d", &served) == 1) {
       station = served;
-      ip = address;
       found = true;
     }
   }

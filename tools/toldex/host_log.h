@@ -21,6 +21,7 @@ struct LogEntry {
   uint64_t sequence;
   int level;
   std::string text;  // without a trailing line end
+  uint64_t atMs;     // monotonic clock when it arrived
 };
 
 class HostLog {
@@ -70,9 +71,11 @@ class QuietEcho {
 // "[32] text", the form in which every command shows a driver line.
 std::string FormatLogEntry(const LogEntry& entry);
 
-// The station that served a read or write, from the driver's line
-// "TolDEX : SingleRead() Tags for plc %d is read from plc %d sur ip : %s";
-// false when no such line is among the entries.
-bool ServingStation(const std::vector<LogEntry>& entries, int& station, std::string& ip);
+// The station that served a read or write, from the driver's lines: the one
+// it names before the first exchange ("TolDEX : SingleRead() Tags for plc %d
+// is read from plc %d sur ip : %s"), or the one a later switch report names
+// ("... Station qui va se connecter : %d") when the PLC changed over to its
+// other station during the call. False when no such line is among them.
+bool ServingStation(const std::vector<LogEntry>& entries, int& station);
 
 }  // namespace toldex::cli
