@@ -9,13 +9,28 @@
 
 namespace toldex {
 
+// Lines are read in pieces of at most 255 characters; a longer line is read
+// as several lines.
+constexpr int kInitLineSize = 256;
+
 // Reads TOLDEXnn.INT (or TOLDEXn.INT, TOLDEX.INT) from the current directory
 // into the request's instance. Never fails: returns 0.
 int32_t InitFileReader(DriverRequest* request);
 // The same on a given record, for readers that have no request (the browse
 // dialog's scratch record).
 int32_t ReadInitFile(InstanceRecord& instance, int32_t driverNumber);
-// 0 when the line was stored as a station, 1 otherwise.
+
+// A station line ("1 127.0.0.10 503,7"): 0 when the line was stored as a
+// station, 1 otherwise (with a log line when it names a station but cannot be
+// stored).
 int StationLine(DriverRequest* request, const char* line, int32_t lineNumber);
+int StoreStationLine(InstanceRecord& instance, const char* line, int32_t lineNumber);
+// A backup line ("BACKUP_3 = 5"): pairs a PLC with its backup. Lines without
+// "BACKUP_" are left alone.
+void BackupLine(InstanceRecord& instance, const char* line);
+
+// The two scanners of the station line. Both stop at the end of the text.
+const char* SkipToDigit(const char* text);
+const char* SkipDigits(const char* text);
 
 }  // namespace toldex
