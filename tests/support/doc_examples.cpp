@@ -48,6 +48,21 @@ std::string ReadDocument(const std::string& name) {
   return text.str();
 }
 
+std::vector<std::string> MarkersOf(const std::string& document, const std::string& prefix) {
+  const std::string opening = "<!-- checked: " + prefix;
+  const std::string closing = " -->";
+  std::vector<std::string> names;
+  for (const std::string& line : Lines(document)) {
+    const std::string text = Trimmed(line);
+    if (text.rfind(opening, 0) == 0 && text.size() > closing.size() &&
+        text.compare(text.size() - closing.size(), closing.size(), closing) == 0) {
+      const size_t start = opening.size() - prefix.size();
+      names.push_back(text.substr(start, text.size() - closing.size() - start));
+    }
+  }
+  return names;
+}
+
 std::vector<std::string> FencedBlockAfter(const std::string& document, const std::string& marker) {
   const auto lines = Lines(document);
   std::vector<std::string> block;

@@ -12,6 +12,9 @@ namespace toldex::testing {
 // The text of docs/<name>; fails the calling test when it cannot be read.
 std::string ReadDocument(const std::string& name);
 
+// The names of every marker whose name begins with `prefix`, in order.
+std::vector<std::string> MarkersOf(const std::string& document, const std::string& prefix);
+
 // The lines of the first fenced block after the marker; empty when none.
 std::vector<std::string> FencedBlockAfter(const std::string& document, const std::string& marker);
 
