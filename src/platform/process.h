@@ -10,7 +10,7 @@
 namespace toldex::platform {
 
 struct ProcessRun {
-  std::vector<std::string> arguments;   // arguments[0] is the program's path
+  std::vector<std::string> arguments;   // arguments[0]: the program, searched in PATH when it names no folder
   std::string outputPath;               // standard output goes here (created anew)
   std::string errorPath;                // standard error goes here (created anew)
   std::vector<std::string> environment; // "NAME=value" added to the caller's environment

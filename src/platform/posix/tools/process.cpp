@@ -52,7 +52,7 @@ int RunProcess(const ProcessRun& run) {
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, run.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    kOutputMode);
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+  const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return kProcessNotStarted;
 
