@@ -269,6 +269,10 @@ int RunDemo(const Words& words) {
       std::vector<std::string> row = {std::to_string(spec.number), plant.Endpoint(spec.number), spec.role,
                                       plant.Running(spec.number) ? "running" : "STOPPED"};
       for (HostGate& gate : counters[s]) {
+        if (gate.parseStatus != 0) {
+          row.push_back("-");
+          continue;
+        }
         const CallOutcome outcome = host.Read(gate);
         row.push_back(outcome.status == 0 && !outcome.values.empty() ? outcome.values[0] : StatusText(outcome.status));
       }
