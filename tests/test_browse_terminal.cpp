@@ -1,6 +1,6 @@
-// The platform's "Tag Format" form, driven as a user would drive it.
+// The "Tag Format" text form of POSIX, driven as a user would drive it.
 //
-// Linux: the text form, in a child process whose controlling terminal is a
+// The form runs in a child process whose controlling terminal is a
 // fresh pseudo-terminal; the test reads the prompts and types the answers.
 #include <gtest/gtest.h>
 
