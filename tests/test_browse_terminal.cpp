@@ -112,12 +112,6 @@ class TerminalChild {
     return result;
   }
 
-  // Everything the terminal showed since the last WaitFor matched.
-  std::string Unread() {
-    while (ReadScreen(0)) {
-    }
-    return screen_.substr(consumed_);
-  }
   const std::string& screen() const { return screen_; }
 
  private:
@@ -402,21 +396,28 @@ TEST_F(TextForm, LongDecimalBaseTakesFiveAddressDigits) {
 
 TEST_F(TextForm, ASecondCallWhileOpenGets53AndTheNextCallShowsTheFormAgain) {
   int go[2];
+  int done[2];
   ASSERT_EQ(pipe(go), 0);
-  TerminalChild child([&go] {
+  ASSERT_EQ(pipe(done), 0);
+  TerminalChild child([&go, &done] {
     std::string first;
     std::thread opener([&first] { first = BrowseThroughVpiMain(); });
     char signal = 0;
     const ssize_t got = read(go[0], &signal, 1);  // the parent saw the form
     std::string second = got == 1 ? BrowseThroughVpiMain() : "no signal";
+    const ssize_t told = write(done[1], "x", 1);  // the parent may close the form now
     opener.join();
     const std::string third = BrowseThroughVpiMain();
-    return first + "|" + second + "|" + third;
+    return first + "|" + second + "|" + third + (told == 1 ? "" : " (not told)");
   });
   close(go[0]);
+  close(done[1]);
   ASSERT_TRUE(child.WaitFor(kPlcPromptDecimal));
   ASSERT_EQ(write(go[1], "x", 1), 1);
   close(go[1]);
+  pollfd secondDone{done[0], POLLIN, 0};
+  ASSERT_EQ(poll(&secondDone, 1, kResultLimitMs), 1) << "the second call did not return";
+  close(done[0]);
   child.Type("12");
   ASSERT_TRUE(child.WaitFor(kMemoryTypePrompt));
   child.Type("6");
