@@ -10,6 +10,8 @@
 
 #include "addressing/browse_address.h"
 #include "addressing/browse_form.h"
+#include "support/driver_fixture.h"
+#include "support/log_capture.h"
 
 namespace toldex {
 namespace {
@@ -271,6 +273,36 @@ TEST_F(HostVersion, IsZeroWhenTheClientCannotBeRegistered) {
   QirCtlSetFailure("QirMkClient", 3);
   EXPECT_EQ(HostLibraryVersion(), 0);
   EXPECT_EQ(QirCtlClientCount(), 0);
+}
+
+TEST(BrowseAddressBase, DecimalWithoutAFile) {
+  testing::TempWorkDir folder;
+  testing::LogCapture log;
+  EXPECT_EQ(BrowseAddressBase(1), 'D');
+  EXPECT_TRUE(log.Has("TOLDEX: ColdStart() no initfile found, defaults used", 32)) << log.Dump();
+  // The scratch record starts as a cold start does: Modbus unless the file says otherwise.
+  EXPECT_TRUE(log.Has("TOLDEX: Protocol = Modbus", 8)) << log.Dump();
+}
+
+TEST(BrowseAddressBase, TheBaseOfTheDriversOwnFile) {
+  struct Case {
+    int32_t driverNumber;
+    const char* name;
+    const char* content;
+    char expected;
+  };
+  const Case cases[] = {
+      {1, "TOLDEX01.INT", "BUS=M,H\n", 'H'},
+      {2, "TOLDEX02.INT", "bus=j,l\n", 'L'},
+      {3, "TOLDEX3.INT", "BUS=M,D\n", 'D'},
+      {4, "TOLDEX.INT", "BUS=M,L\n", 'L'},
+      {5, "TOLDEX05.INT", "BUS=M,X\n", 'D'},
+  };
+  for (const Case& c : cases) {
+    testing::TempWorkDir folder;
+    folder.WriteFile(c.name, c.content);
+    EXPECT_EQ(BrowseAddressBase(c.driverNumber), c.expected) << c.name << ": " << c.content;
+  }
 }
 
 }  // namespace
