@@ -223,7 +223,7 @@ int RunCheckConfig(const Words& words) {
               YesNo(record.options & kOptionSwap).c_str());
   std::printf("FLOATSWAP                 %s   (word swap of float gates)\n",
               YesNo(record.options & kOptionFloatSwap).c_str());
-  std::printf("LONGADDR                  %s   (32-bit gates numbered by item)\n",
+  std::printf("LONGADDR                  %s   (32-bit gates: one address per value)\n",
               YesNo(record.options & kOptionLongAddr).c_str());
   std::printf("PARITY_ADDR_CHECKING      %s\n", YesNo(record.parityAddrChecking != 0).c_str());
   std::printf("RECEIVED_FRAMES_CHECKING  %s\n", YesNo(record.receivedFramesChecking != 0).c_str());

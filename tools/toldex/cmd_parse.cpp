@@ -32,8 +32,8 @@ const char kDescription[] =
     "Runs the driver's own address operations (SingleAddressParser, or BlockAddressParser\n"
     "with --block) on each gate address, with the address base, protocol and options of the\n"
     "initialisation file in the folder, and shows the parsed address: PLC or station,\n"
-    "memory type, register (0-based), bit, width, and the first Modbus address a read\n"
-    "starts at. A refused address is shown with the driver's log lines that say why.\n"
+    "memory type, register (0-based), bit, width, and the Modbus request a read sends:\n"
+    "function code, first 0-based address, quantity. A refused address is shown with the driver's log lines that say why.\n"
     "Nothing is connected. Exit status 0 when every address is accepted, 1 otherwise.\n"
     "\nExamples:\n"
     "  toldex parse 0140010 0170001 '$NUMCOMMS:01' 07BACKUP\n"
@@ -50,14 +50,10 @@ struct ParsedGate {
 
 std::string Cell(int32_t value) { return std::to_string(value); }
 
-std::string WireText(const ParsedGate& gate, int32_t blockLength, bool longAddressing) {
-  const GateKind kind = KindOf(gate.fields.plcNumber, gate.fields.memoryType);
-  if (kind == GateKind::kSwitch || kind == GateKind::kDiagnostic) return "(no traffic)";
-  const int32_t start = WireStartAddress(gate.fields, longAddressing);
-  const int32_t elements = blockLength > 0 ? blockLength : 1;
-  const int32_t perElement = gate.fields.bitWidth == 32 ? 2 : 1;
-  const int32_t last = start + elements * perElement - 1;
-  return last > start ? Cell(start) + "-" + Cell(last) : Cell(start);
+std::string RequestText(const ParsedGate& gate, int32_t blockLength, bool longAddressing) {
+  ReadRequest request{};
+  if (!ReadRequestOf(gate.fields, blockLength, longAddressing, request)) return "none (from memory)";
+  return "fc " + Cell(request.functionCode) + ", start " + Cell(request.start) + ", qty " + Cell(request.quantity);
 }
 
 std::vector<std::string> Notes(const ParsedGate& gate) {
@@ -113,7 +109,7 @@ int RunParse(const Words& words) {
                 ProtocolName(record.protocol), BaseName(record.base), longAddressing ? "YES" : "NO",
                 record.parityAddrChecking != 0 ? "YES" : "NO",
                 config.fileRead.empty() ? "no initialisation file: defaults" : config.fileRead.c_str());
-    Table table({"GATE", "TYPE", "RESULT", "KIND", "PLC/STATION", "MEMORY", "REGISTER", "BIT", "WIDTH", "READS"});
+    Table table({"GATE", "TYPE", "RESULT", "KIND", "PLC/STATION", "MEMORY", "REGISTER", "BIT", "WIDTH", "READ REQUEST"});
     for (const ParsedGate& gate : gates) {
       if (gate.status != 0) {
         table.AddRow({gate.text, GateTypeName(gate.gateType), "refused"}, Notes(gate));
@@ -122,17 +118,18 @@ int RunParse(const Words& words) {
       const GateAddress& f = gate.fields;
       const GateKind kind = KindOf(f.plcNumber, f.memoryType);
       const bool noBit = f.bitNumber == -1 || f.bitNumber == kSwitchBitNumber;
+      const bool fromMemory = kind == GateKind::kDiagnostic || kind == GateKind::kSwitch;
       table.AddRow({gate.text, GateTypeName(gate.gateType), "accepted", KindName(kind),
                     Cell(ReducedNumber(f.plcNumber, f.memoryType)),
                     f.memoryType == kNoMemoryType ? "-" : Cell(f.memoryType) + " " + MemoryTypeName(f.memoryType),
-                    kind == GateKind::kDiagnostic ? "-" : Cell(f.registerAddress), noBit ? "-" : Cell(f.bitNumber),
-                    kind == GateKind::kDiagnostic ? "-" : Cell(f.bitWidth), WireText(gate, blockLength, longAddressing)},
+                    fromMemory ? "-" : Cell(f.registerAddress), noBit ? "-" : Cell(f.bitNumber),
+                    fromMemory ? "-" : Cell(f.bitWidth), RequestText(gate, blockLength, longAddressing)},
                    Notes(gate));
     }
     std::printf("%s", table.Render().c_str());
   } else if (format == OutputFormat::kCsv) {
     std::printf("%s\n", CsvLine({"gate", "type", "status", "kind", "plcNumber", "memoryType", "registerAddress",
-                                 "bitNumber", "bitWidth", "reads", "log"})
+                                 "bitNumber", "bitWidth", "functionCode", "start", "quantity", "log"})
                             .c_str());
     for (const ParsedGate& gate : gates) {
       std::string log;
@@ -140,13 +137,16 @@ int RunParse(const Words& words) {
       const GateAddress& f = gate.fields;
       if (gate.status != 0) {
         std::printf("%s\n", CsvLine({gate.text, GateTypeName(gate.gateType), Cell(gate.status), "", "", "", "", "", "",
-                                     "", log})
+                                     "", "", "", log})
                                 .c_str());
         continue;
       }
+      ReadRequest request{};
+      const bool sent = ReadRequestOf(f, blockLength, longAddressing, request);
       std::printf("%s\n", CsvLine({gate.text, GateTypeName(gate.gateType), "0", KindName(KindOf(f.plcNumber, f.memoryType)),
                                    Cell(f.plcNumber), Cell(f.memoryType), Cell(f.registerAddress), Cell(f.bitNumber),
-                                   Cell(f.bitWidth), WireText(gate, blockLength, longAddressing), log})
+                                   Cell(f.bitWidth), sent ? Cell(request.functionCode) : "", sent ? Cell(request.start) : "",
+                                   sent ? Cell(request.quantity) : "", log})
                               .c_str());
     }
   } else {
@@ -165,8 +165,17 @@ int RunParse(const Words& words) {
             .Text("memory", f.memoryType == kNoMemoryType ? "" : MemoryTypeName(f.memoryType))
             .Integer("registerAddress", f.registerAddress)
             .Integer("bitNumber", f.bitNumber)
-            .Integer("bitWidth", f.bitWidth)
-            .Text("reads", WireText(gate, blockLength, longAddressing));
+            .Integer("bitWidth", f.bitWidth);
+        ReadRequest request{};
+        if (ReadRequestOf(f, blockLength, longAddressing, request)) {
+          object.Raw("readRequest", JsonObject()
+                                        .Integer("functionCode", request.functionCode)
+                                        .Integer("start", request.start)
+                                        .Integer("quantity", request.quantity)
+                                        .str());
+        } else {
+          object.Null("readRequest");
+        }
       }
       std::string lines = "[";
       for (size_t i = 0; i < gate.lines.size(); ++i) {

@@ -261,6 +261,22 @@ int32_t WireStartAddress(const GateAddress& parsed, bool longAddressing) {
   return parsed.registerAddress;
 }
 
+bool ReadRequestOf(const GateAddress& parsed, int32_t count, bool longAddressing, ReadRequest& request) {
+  const GateKind kind = KindOf(parsed.plcNumber, parsed.memoryType);
+  if (kind == GateKind::kSwitch || kind == GateKind::kDiagnostic) return false;
+  // By the low eight bits of the memory type: byte gates read like holding registers.
+  constexpr int kFunctionByMemory[] = {1, 2, 0, 4, 3, 4, 4, 3, 3};
+  constexpr int32_t kMemoryTypeMask = 0xFF;
+  const int32_t low = parsed.memoryType & kMemoryTypeMask;
+  if (low < 0 || low > 8 || kFunctionByMemory[low] == 0) return false;
+  constexpr int32_t kFirstPairType = 5;
+  const int32_t elements = count > 0 ? count : 1;
+  request.functionCode = kFunctionByMemory[low];
+  request.start = WireStartAddress(parsed, longAddressing);
+  request.quantity = low >= kFirstPairType ? 2 * elements : elements;
+  return true;
+}
+
 size_t ValueBufferSize(int32_t bitWidth, int32_t count) {
   constexpr size_t kSlotSize = 4;
   if (count <= 0) return kSlotSize;

@@ -45,6 +45,16 @@ const char* MemoryTypeName(int32_t memoryType);
 // driver's own rule (32-bit items, long addressing, the odd-register marker).
 int32_t WireStartAddress(const GateAddress& parsed, bool longAddressing);
 
+// The Modbus read request the driver builds for the gate: function code,
+// first 0-based address and quantity (registers, or bits for coils and
+// inputs). False for gates answered from memory (switch and diagnostic gates).
+struct ReadRequest {
+  int functionCode;
+  int32_t start;
+  int32_t quantity;
+};
+bool ReadRequestOf(const GateAddress& parsed, int32_t count, bool longAddressing, ReadRequest& request);
+
 // Bytes of the value buffer for a gate: 4 for a single gate, else the block.
 size_t ValueBufferSize(int32_t bitWidth, int32_t count);
 
