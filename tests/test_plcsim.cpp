@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -401,6 +402,40 @@ TEST_F(StationTest, NotAcceptingKeepsTheListenerAndConnectsHang) {
   EXPECT_EQ(station_->Counters().connectionsAccepted, 2u);
 }
 
+size_t EntriesIn(const char* folder) {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(Simulator, LeavesNoDescriptorsOrThreadsBehind) {
+  const size_t descriptors = EntriesIn("/proc/self/fd");
+  const size_t threads = EntriesIn("/proc/self/task");
+  {
+    Simulator simulator;
+    Station& plain = simulator.AddStation({.number = 1, .address = "127.0.0.1", .port = 0, .chaos = {}});
+    ChaosConfig restarts = MakeChaos(3, 1.0, 1u << static_cast<int>(FaultKind::kRestart));
+    restarts.restartDownMs = 10;
+    Station& restarting = simulator.AddStation({.number = 2, .address = "127.0.0.2", .port = 0, .chaos = restarts});
+    ASSERT_TRUE(simulator.StartAll());
+    Client a(plain), b(plain), c(restarting);
+    ASSERT_TRUE(a.Connect());
+    ASSERT_TRUE(b.Connect());
+    ASSERT_TRUE(c.Connect());
+    EXPECT_EQ(ReadRegisters(a, Area::kHoldingRegisters, 1, 1)[0], 1);
+    uint16_t value;
+    EXPECT_EQ(modbus_read_registers(*c, 0, 1, &value), -1);
+    EXPECT_TRUE(restarting.WaitFor([](const StationCounters& k) { return k.restarts == 1; }, kWaitMs));
+    plain.SetAccepting(false);
+    plain.SetAccepting(true);
+    plain.SetReplyDelay(60000);
+    EXPECT_EQ(modbus_send_raw_request(*b, std::vector<uint8_t>{0xFF, 0x03, 0, 0, 0, 1}.data(), 6), 12);
+    EXPECT_TRUE(plain.WaitFor([](const StationCounters& k) { return k.requestsExecuted == 2; }, kWaitMs));
+  }  // the clients close first, then the simulator stops, with a reply still waiting
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), descriptors);
+  EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
+}
+
 // ---------------------------------------------------------------- chaos decisions
 
 TEST(Chaos, PlansDependOnlyOnSeedStationAndSequence) {
@@ -645,6 +680,9 @@ struct Observed {
 
 class RawClient {
  public:
+  // An answer is over when nothing more comes for this long.
+  static constexpr int32_t kQuietMs = 400;
+
   explicit RawClient(const Station& station)
       : peer_(platform::MakeSocketAddress(station.Address().c_str(), station.Port())) {}
   ~RawClient() { Close(); }
@@ -673,7 +711,7 @@ class RawClient {
     Observed observed;
     platform::SocketSend(socket_, request.data(), static_cast<int>(request.size()));
     uint8_t buffer[1024];
-    platform::SocketSetReceiveTimeout(socket_, 100);
+    platform::SocketSetReceiveTimeout(socket_, kQuietMs);
     for (;;) {
       // The station sends an answer (a reply with its surplus or its twin
       // included) in one call, which arrives in one piece on loopback: once it
@@ -737,13 +775,15 @@ struct ChaosRun {
 };
 
 ChaosRun RunChaos(uint64_t seed, int requests) {
-  // Every kind, the ones that cost the client a wait less often.
+  // Every kind; those that leave the client waiting for bytes that never
+  // come (short frames, short garbage) less often. Late replies come well
+  // within the client's wait, so that each answer lands in its own request's
+  // window however loaded the machine is.
   ChaosConfig chaos = MakeChaos(seed, 0.8);
-  for (FaultKind slow : {FaultKind::kShortFrame, FaultKind::kGarbage, FaultKind::kLateReply, FaultKind::kRestart}) {
-    chaos.probability[static_cast<int>(slow)] = 0.03;
-  }
-  chaos.lateReplyDelayMs = 30;
-  chaos.restartDownMs = 50;
+  chaos.probability[static_cast<int>(FaultKind::kShortFrame)] = 0.01;
+  chaos.probability[static_cast<int>(FaultKind::kGarbage)] = 0.015;
+  chaos.lateReplyDelayMs = 5;
+  chaos.restartDownMs = 20;
   chaos.splitPauseMaxMs = 5;
   Station station({.number = 9, .address = "127.0.0.9", .port = 0, .chaos = chaos});
   EXPECT_TRUE(station.Start()) << station.LastError();
@@ -765,10 +805,12 @@ ChaosRun RunChaos(uint64_t seed, int requests) {
 }
 
 TEST(ChaosOnTheWire, TheSameSeedGivesTheSameFaultsAndBytes) {
-  constexpr int kRequests = 120;
-  const ChaosRun first = RunChaos(2024, kRequests);
-  const ChaosRun second = RunChaos(2024, kRequests);
-  const ChaosRun other = RunChaos(2025, kRequests / 4);
+  // A seed that meets every kind in 100 requests, and the costly short frame once.
+  constexpr uint64_t kSeed = 2;
+  constexpr int kRequests = 100;
+  const ChaosRun first = RunChaos(kSeed, kRequests);
+  const ChaosRun second = RunChaos(kSeed, kRequests);
+  const ChaosRun other = RunChaos(kSeed + 1, kRequests / 4);
   ASSERT_EQ(first.history.size(), static_cast<size_t>(kRequests));
   EXPECT_EQ(first.history, second.history);
   EXPECT_EQ(first.faults, second.faults);
@@ -789,13 +831,13 @@ TEST(ChaosOnTheWire, TheSameSeedGivesTheSameFaultsAndBytes) {
 }
 
 TEST(ChaosOnTheWire, LibmodbusNeverReadsAWrongValueNorWritesOneWrongly) {
-  ChaosConfig chaos = MakeChaos(77, 0.4);
-  chaos.lateReplyDelayMs = 150;  // past the client's time-out
+  ChaosConfig chaos = MakeChaos(77, 0.25);
+  chaos.lateReplyDelayMs = 400;  // past the client's time-out
   chaos.restartDownMs = 30;
   chaos.splitPauseMaxMs = 5;
   Station station({.number = 5, .address = "127.0.0.5", .port = 0, .chaos = chaos});
   ASSERT_TRUE(station.Start()) << station.LastError();
-  Client client(station, 5, 100);
+  Client client(station, 5, 300);
   ASSERT_TRUE(client.ConnectWithin(kWaitMs));
   int successes = 0;
   int failures = 0;
@@ -843,8 +885,8 @@ TEST(ChaosOnTheWire, LibmodbusNeverReadsAWrongValueNorWritesOneWrongly) {
     ++failures;
     client.Reconnect();  // drops whatever stale bytes the fault left
   }
-  EXPECT_GT(successes, 80);
-  EXPECT_GT(failures, 10);
+  EXPECT_GT(successes, 60);
+  EXPECT_GT(failures, 5);
   EXPECT_GT(station.Counters().FaultTotal(), 0u);
 }
 
