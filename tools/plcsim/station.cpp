@@ -172,8 +172,10 @@ void Station::SetAccepting(bool accepting) {
   accepting_ = accepting;
   if (listenFd_ < 0) return;
   if (accepting) {
-    listen(listenFd_, kListenBacklog);
+    // The hanging filler goes before the queue opens, so that a late SYN of
+    // it cannot be queued.
     ReleaseFillersLocked();
+    listen(listenFd_, kListenBacklog);
     Wake();
   } else {
     FillBacklogLocked();
@@ -343,12 +345,13 @@ void Station::FillBacklogLocked() {
     if (fd < 0) return;
     fillers_.push_back(fd);
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) return;
+    pollfd probe{fd, POLLOUT, 0};
+    if (poll(&probe, 1, kFillerProbeMs) == 0) return;  // hanging: full
+    // Connected, so queued: remember it, to drop it when it is accepted.
     sockaddr_in local;
     socklen_t localLength = sizeof local;
     getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength);
     fillerEndpoints_.emplace_back(local.sin_addr.s_addr, local.sin_port);
-    pollfd probe{fd, POLLOUT, 0};
-    if (poll(&probe, 1, kFillerProbeMs) == 0) return;  // hanging: full
   }
 }
 
