@@ -101,7 +101,7 @@ struct IniWriter {
     const auto path = std::filesystem::path(folder) / InitFileName(driverNumber);
     std::ofstream out(path, std::ios::binary);
     out << content;
-    std::cerr << (out ? "wrote " : "cannot write ") << path.string() << std::endl;
+    (out ? std::cout : std::cerr) << (out ? "wrote " : "cannot write ") << path.string() << std::endl;
   }
 };
 
