@@ -1,6 +1,9 @@
 #include "command_line.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 
@@ -141,6 +144,32 @@ Arguments ReadArguments(const std::vector<std::string>& words, const std::vector
   return arguments;
 }
 
+namespace {
+
+constexpr size_t kHelpWidth = 100;
+
+// The words of a text in lines of at most `width` characters.
+std::vector<std::string> Wrapped(const std::string& text, size_t width) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      lines.push_back(line);
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
 std::string OptionsHelp(const std::vector<OptionSpec>& specs) {
   std::vector<std::string> left;
   size_t width = 0;
@@ -155,9 +184,15 @@ std::string OptionsHelp(const std::vector<OptionSpec>& specs) {
     width = std::max(width, text.size());
     left.push_back(text);
   }
+  const size_t indent = width + 4;
+  const size_t room = kHelpWidth > indent + 20 ? kHelpWidth - indent : 40;
   std::string help;
   for (size_t i = 0; i < specs.size(); ++i) {
-    help += "  " + left[i] + std::string(width - left[i].size() + 2, ' ') + specs[i].help + "\n";
+    const auto lines = Wrapped(specs[i].help, room);
+    for (size_t k = 0; k < lines.size(); ++k) {
+      help += k == 0 ? "  " + left[i] + std::string(width - left[i].size() + 2, ' ') : std::string(indent, ' ');
+      help += lines[k] + "\n";
+    }
   }
   return help;
 }
