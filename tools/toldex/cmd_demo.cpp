@@ -142,6 +142,13 @@ struct ServedSpan {
   double to;
 };
 
+// "2 (backup)": a station with its part in PLC 1's pair.
+std::string StationText(int station) {
+  if (station == kDemoMaster) return std::to_string(station) + " (master)";
+  if (station == kDemoBackup) return std::to_string(station) + " (backup)";
+  return std::to_string(station);
+}
+
 std::string Seconds(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", value);
@@ -223,6 +230,7 @@ int RunDemo(const Words& words) {
   double lastPrinted = -kPlainPrintEvery;
   bool failoverSeen = false;
   bool returnSeen = false;
+  std::string unshownFrame;  // the last frame, when plain output skipped it
 
   for (int round = 0; !g_interrupted.load(); ++round) {
     const double now = elapsed();
@@ -259,7 +267,7 @@ int RunDemo(const Words& words) {
         value = StatusText(outcome.status);
         if (outcome.status == 2) failed.push_back(&gate);
       }
-      std::string station = outcome.station == kNoStation ? "- (from memory)" : std::to_string(outcome.station);
+      std::string station = outcome.station == kNoStation ? "- (from memory)" : StationText(outcome.station);
       if (outcome.status != 0) station = "-";
       frame.gates.push_back({gate.text, whats[i], GateTypeName(gate.gateType), value, station});
       if (gate.text == kPlcOneCounter && outcome.status == 0) plcOneStation = outcome.station;
@@ -318,11 +326,15 @@ int RunDemo(const Words& words) {
     if (terminal || now - lastPrinted >= kPlainPrintEvery - interval / 2) {
       screen.Show(RenderFrame(frame));
       lastPrinted = now;
+      unshownFrame.clear();
+    } else {
+      unshownFrame = RenderFrame(frame);
     }
 
     const double next = (round + 1) * interval;
     while (!g_interrupted.load() && elapsed() < next && elapsed() < duration) platform::SleepMilliseconds(kSleepSliceMs);
   }
+  if (!unshownFrame.empty()) screen.Show(unshownFrame);
   host.End();
   plant.StopAll();
 

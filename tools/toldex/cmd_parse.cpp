@@ -99,7 +99,7 @@ int RunParse(const Words& words) {
     gate.fields.bitNumber = -1;
     const uint64_t mark = HostLog::Instance().Mark();
     gate.status = ParseWithCore(instance, common.driverNumber, gate.fields, blockLength > 0);
-    gate.lines = HostLog::Instance().Since(mark);
+    gate.lines = HostLog::Instance().SinceOnThisThread(mark);
     exit = WorseExit(exit, gate.status == 0 ? 0 : 1);
     gates.push_back(std::move(gate));
   }

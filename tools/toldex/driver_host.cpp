@@ -107,7 +107,7 @@ HostGate DriverHost::MakeGate(const std::string& text, int32_t forcedType, int32
   gate.parsed.bitNumber = -1;
   const uint64_t mark = HostLog::Instance().Mark();
   gate.parseStatus = count > 0 ? session_->ParseBlock(gate.parsed) : session_->ParseSingle(gate.parsed);
-  gate.parseLines = HostLog::Instance().Since(mark);
+  gate.parseLines = HostLog::Instance().SinceOnThisThread(mark);
   gate.parsed.address = nullptr;  // the text moves with the gate; set again at each call
   gate.value.assign(ValueBufferSize(gate.parsed.bitWidth, count), 0);
   return gate;
@@ -118,7 +118,7 @@ CallOutcome DriverHost::Read(HostGate& gate) {
   GateIo io = MakeGateIo(gate.parsed, gate.text.c_str(), gate.gateId, gate.count, gate.value.data());
   const uint64_t mark = HostLog::Instance().Mark();
   outcome.status = gate.count > 0 ? session_->ReadBlock(io) : session_->ReadSingle(io);
-  outcome.lines = HostLog::Instance().Since(mark);
+  outcome.lines = HostLog::Instance().SinceOnThisThread(mark);
   if (ServingStation(outcome.lines, outcome.station)) outcome.address = StationAddress(outcome.station);
   if (outcome.status == 0) {
     outcome.values = gate.count > 0 ? FormatBlockValues(gate.gateType, gate.parsed.bitWidth, gate.count, gate.value.data())
@@ -136,7 +136,7 @@ bool DriverHost::Write(HostGate& gate, const std::vector<std::string>& values, C
   GateIo io = MakeGateIo(gate.parsed, gate.text.c_str(), gate.gateId, gate.count, buffer.data());
   const uint64_t mark = HostLog::Instance().Mark();
   outcome.status = gate.count > 0 ? session_->WriteBlock(io) : session_->WriteSingle(io);
-  outcome.lines = HostLog::Instance().Since(mark);
+  outcome.lines = HostLog::Instance().SinceOnThisThread(mark);
   if (ServingStation(outcome.lines, outcome.station)) outcome.address = StationAddress(outcome.station);
   return true;
 }

@@ -57,6 +57,16 @@ std::vector<LogEntry> HostLog::Since(uint64_t mark) const {
   return entries;
 }
 
+std::vector<LogEntry> HostLog::SinceOnThisThread(uint64_t mark) const {
+  const uint32_t self = platform::CurrentThreadId();
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<LogEntry> entries;
+  for (const LogEntry& entry : lines_) {
+    if (entry.sequence >= mark && entry.threadId == self) entries.push_back(entry);
+  }
+  return entries;
+}
+
 void HostLog::PrintSince(uint64_t mark, int minimumLevel, std::FILE* out, const char* indent) const {
   for (const LogEntry& entry : Since(mark)) {
     if (entry.level >= minimumLevel) std::fprintf(out, "%s%s\n", indent, FormatLogEntry(entry).c_str());
@@ -66,7 +76,7 @@ void HostLog::PrintSince(uint64_t mark, int minimumLevel, std::FILE* out, const 
 
 void HostLog::Receive(void* context, int level, const char* line) {
   auto* log = static_cast<HostLog*>(context);
-  LogEntry entry{0, level, WithoutLineEnd(line), platform::MonotonicMilliseconds()};
+  LogEntry entry{0, level, WithoutLineEnd(line), platform::MonotonicMilliseconds(), platform::CurrentThreadId()};
   std::lock_guard<std::mutex> guard(log->mutex_);
   if (log->muted_) return;
   entry.sequence = log->next_++;

@@ -22,6 +22,7 @@ struct LogEntry {
   int level;
   std::string text;  // without a trailing line end
   uint64_t atMs;     // monotonic clock when it arrived
+  uint32_t threadId; // the thread that logged it
 };
 
 class HostLog {
@@ -41,6 +42,9 @@ class HostLog {
   // The sequence number the next line will get.
   uint64_t Mark() const;
   std::vector<LogEntry> Since(uint64_t mark) const;
+  // Only the lines the calling thread logged: what the driver said during a
+  // call, without the lines its background threads wrote meanwhile.
+  std::vector<LogEntry> SinceOnThisThread(uint64_t mark) const;
   // "[32] TOLDEX: ..." for each line since the mark of at least the level.
   void PrintSince(uint64_t mark, int minimumLevel, std::FILE* out, const char* indent) const;
 
