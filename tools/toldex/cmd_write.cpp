@@ -92,6 +92,11 @@ int RunWrite(const Words& words) {
     exit = WorseExit(exit, readBack.status);
   }
   host.End();
+  // A block write names no station in the driver's log; its read back does.
+  if (written.station < 0 && reading && readBack.station >= 0) {
+    written.station = readBack.station;
+    written.address = readBack.address;
+  }
 
   if (json) {
     JsonObject object;
