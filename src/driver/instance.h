@@ -68,6 +68,10 @@ struct WarmStartShadow {
   int32_t connectFailed;
   platform::EventHandle hConnectSem;  // the event the connect thread signals
   platform::ThreadHandle connectThread;  // joined before the next start and by EndVpi
+  // Set by the warm connect before each start, so that the connect thread
+  // closes a failed socket under the station's lock.
+  platform::Lock* stationLock;
+  int32_t connectError;  // socket error of the last failed background connect
 };
 
 // A switch gate or _SCRUT gate accepted by a parser and waiting to be

@@ -2,7 +2,6 @@
 
 namespace toldex {
 
-int32_t ColdStart(DriverRequest*) { return kStatusRequestFailed; }
 int32_t WarmStart(DriverRequest*) { return kStatusRequestFailed; }
 int32_t EndVpi(DriverRequest*) { return kStatusRequestFailed; }
 

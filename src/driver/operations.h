@@ -8,7 +8,7 @@
 
 namespace toldex {
 
-int32_t ColdStart(DriverRequest* request);            // driver/lifecycle.cpp
+int32_t ColdStart(DriverRequest* request);            // driver/cold_start.cpp
 int32_t WarmStart(DriverRequest* request);            // driver/lifecycle.cpp
 int32_t EndVpi(DriverRequest* request);               // driver/lifecycle.cpp
 int32_t SingleAddressParser(DriverRequest* request);  // addressing/address_operations.cpp
