@@ -133,7 +133,9 @@ class TemplateReader {
   std::string NameOrOrdinal() {
     if (position_ + 2 <= size_ && data_[position_] == 0xFF && data_[position_ + 1] == 0xFF) {
       Word();
-      return "#" + std::to_string(Word());
+      std::string ordinal = "#";
+      ordinal += std::to_string(Word());
+      return ordinal;
     }
     return Text();
   }
@@ -564,7 +566,14 @@ TEST_F(TagFormatDialog, RefusalsShowTheirMessageAndKeepTheDialogOpen) {
     if (step.message[0] == 'W' && texts.find("Wrong PLC number!") != std::string::npos) {
       EXPECT_STREQ(step.message, "Wrong PLC number! (2 decimal digits)") << texts;
     }
-    if (step.screenshot != nullptr) Screenshot(step.screenshot, {dialog, box});
+    if (step.screenshot != nullptr) {
+      // Wine centres the box on the screen; beside the dialog both fit one picture.
+      RECT dialogRect;
+      GetWindowRect(dialog, &dialogRect);
+      SetWindowPos(box, nullptr, dialogRect.right + 8, dialogRect.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      Screenshot(step.screenshot, {dialog, box});
+    }
     CloseMessageBox(box);
     EXPECT_TRUE(IsWindowVisible(dialog));
   }
@@ -604,7 +613,11 @@ TEST_F(TagFormatDialog, LongDecimalBaseTakesFiveDigits) {
   ASSERT_NE(dialog, nullptr);
   Type(dialog, kIdPlcNumber, "05");
   ChooseMemoryType(dialog, '3');
-  Type(dialog, kIdAddress, "12345");
+  // Set, not typed: the field is 27 units wide with no horizontal scroll, and
+  // Wine draws "MS Sans Serif" with a wider substitute, in which a fifth
+  // typed digit no longer fits and is refused.
+  SetDlgItemTextA(dialog, kIdAddress, "12345");
+  EXPECT_EQ(ItemText(dialog, kIdAddress), "12345");
   ChooseBit(dialog, 4);  // "3"
   PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(call.Finish(), kStatusOk);

@@ -11,6 +11,38 @@
 # ImageMagick's import and answers with NAME.taken.
 set -euo pipefail
 
+in_display() {
+  "$@" &
+  local pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    for ready in "$shots"/*.ready; do
+      [[ -e "$ready" ]] || continue
+      local name geometry
+      name=$(basename "$ready" .ready)
+      geometry=$(head -n 1 "$ready")
+      if ! import -window root -crop "$geometry" +repage "$artifacts/$name.png"; then
+        import -window root "$artifacts/$name.png" || true
+      fi
+      echo "screenshot: $artifacts/$name.png ($geometry)"
+      mv "$ready" "$shots/$name.taken"
+    done
+    sleep 0.1
+  done
+  local status=0
+  wait "$pid" || status=$?
+  if [[ -n "$prefix" && -n "$loader" && -x "$(dirname "$loader")/wineserver" ]]; then
+    WINEPREFIX=$prefix timeout 60 "$(dirname "$loader")/wineserver" -w || true
+  fi
+  return "$status"
+}
+
+# Inside the display: run the program and serve its screenshot requests.
+if [[ ${1:-} == --in-display ]]; then
+  shift
+  in_display "$@"
+  exit $?
+fi
+
 if [[ $# -lt 2 ]]; then
   echo "usage: $0 ARTIFACT_DIR COMMAND..." >&2
   exit 2
@@ -19,8 +51,8 @@ artifacts=$1
 shift
 for tool in xvfb-run import; do
   if ! command -v "$tool" >/dev/null; then
-    echo "$0: $tool is not installed (packages xvfb and imagemagick)" >&2
-    exit 1
+    echo "TOLDEX-SKIP: $tool is not installed (packages xvfb and imagemagick)"
+    exit 0
   fi
 done
 mkdir -p "$artifacts"
@@ -53,32 +85,7 @@ export TOLDEX_GUI_TESTS=1
 # Wine maps drive Z: to the root of the file system.
 export TOLDEX_SHOT_DIR="Z:${shots//\//\\}"
 
-session() {
-  "$@" &
-  local pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
-    for ready in "$shots"/*.ready; do
-      [[ -e "$ready" ]] || continue
-      local name geometry
-      name=$(basename "$ready" .ready)
-      geometry=$(head -n 1 "$ready")
-      if ! import -window root -crop "$geometry" +repage "$artifacts/$name.png"; then
-        import -window root "$artifacts/$name.png" || true
-      fi
-      echo "screenshot: $artifacts/$name.png ($geometry)"
-      mv "$ready" "$shots/$name.taken"
-    done
-    sleep 0.1
-  done
-  local status=0
-  wait "$pid" || status=$?
-  if [[ -n "$prefix" && -n "$loader" && -x "$(dirname "$loader")/wineserver" ]]; then
-    WINEPREFIX=$prefix timeout 60 "$(dirname "$loader")/wineserver" -w || true
-  fi
-  return "$status"
-}
-export -f session
 export shots artifacts prefix loader
 
 # -a: a free display number, as other runs may hold one.
-xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c 'session "$@"' session "$@"
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" --in-display "$@"
