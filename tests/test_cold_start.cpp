@@ -16,6 +16,7 @@
 #include "support/log_capture.h"
 #include "support/scripted_peer.h"
 #include "support/station_setup.h"
+#include "transport/exchange.h"
 
 namespace toldex {
 namespace {
@@ -175,6 +176,74 @@ TEST_F(FullColdStart, InitConnectionsConnectsEveryConfiguredStationInTurn) {
           std::to_string(record.stations[255].socket),
   };
   EXPECT_EQ(coldStartLines, expected) << log_.Dump();
+}
+
+TEST_F(FullColdStart, ReadsTheFileAndConnectsItsStations) {
+  ScriptedPeer master("127.0.0.1");
+  ScriptedPeer backup("127.0.0.2");
+  master.SetResponder(testing::AnswerNormally());
+  backup.SetResponder(testing::AnswerNormally());
+  const uint16_t nobody = testing::UnusedPort();
+  dir_.WriteFile("TOLDEX01.INT",
+                 "BUS=M,D\n"
+                 "RECEIVED_FRAMES_CHECKING = NO\n"
+                 "; stations\n"
+                 "1 127.0.0.1 " + std::to_string(master.port()) + "\n"
+                 "2 127 . 0 . 0 . 2, " + std::to_string(backup.port()) + ", 7\n"
+                 "9 127.0.0.1 " + std::to_string(nobody) + "\n"
+                 "BACKUP_1 = 2\n");
+  const int eventsBefore = platform::EventOpenCount();
+  ColdStartParams params{};
+  params.startMode = 1;
+  params.timeoutCs = 50;
+  EXPECT_EQ(block_.Call(kOpColdStart, &params), 0) << log_.Dump();
+
+  const InstanceRecord& record = block_.record();
+  EXPECT_EQ(record.timeoutMs, 1000);
+  EXPECT_EQ(record.receivedFramesChecking, 0);
+  EXPECT_EQ(record.backups[1].backupPlc, 2);
+  EXPECT_STREQ(record.stations[2].ip, "127.0.0.2");
+  EXPECT_EQ(record.stations[2].force_address, 7);
+  EXPECT_NE(record.stations[1].socket, -1);
+  EXPECT_NE(record.stations[2].socket, -1);
+  EXPECT_EQ(record.stations[9].socket, -1);
+  EXPECT_EQ(platform::EventOpenCount(), eventsBefore + 3);
+  for (int s = 0; s < kStationCount; ++s) EXPECT_EQ(record.stations[s].online, 1) << s;
+  EXPECT_EQ(log_.Count("TOLDEX: ConnectStation pass, station: 1  IP: 127.0.0.1, socket = " +
+                           std::to_string(record.stations[1].socket),
+                       32),
+            1)
+      << log_.Dump();
+  EXPECT_EQ(log_.Count("TOLDEX: Connect Station failed, station: 9  IP: 127.0.0.1, rc = 2", 32), 1);
+  EXPECT_EQ(log_.Lines().back().text, "TOLDEX: ColdStart() ended rc = 0");
+
+  // Both connections carry exchanges.
+  for (int s : {1, 2}) {
+    const uint8_t request[] = {static_cast<uint8_t>(s), 3, 0, 9, 0, 1};
+    uint8_t frame[kMaxFrameSize];
+    int length = sizeof request;
+    BuildTcpFrame(request, &length, frame);
+    ExchangeResult result;
+    VpiTcpSendRcv(block_.record(), s, frame, length, Flavour::kRead, "0140010", 1, result);
+    EXPECT_EQ(result.status, 0) << s << "\n" << log_.Dump();
+  }
+}
+
+TEST_F(FullColdStart, UnreachableStationsStillEndWithZero) {
+  std::string file;
+  for (int s = 1; s <= 3; ++s) {
+    file += std::to_string(s) + " 127.0.0.1 " + std::to_string(testing::UnusedPort()) + "\n";
+  }
+  dir_.WriteFile("TOLDEX01.INT", file);
+  ColdStartParams params{};
+  params.startMode = 1;
+  EXPECT_EQ(block_.Call(kOpColdStart, &params), 0);
+  EXPECT_EQ(log_.CountContaining("TOLDEX: Connect Station failed, station: "), 3) << log_.Dump();
+  for (int s = 1; s <= 3; ++s) {
+    EXPECT_EQ(block_.record().stations[s].socket, -1);
+    EXPECT_EQ(block_.record().stations[s].online, 1);
+    EXPECT_NE(block_.record().stations[s].hConnectSem, platform::kNoEvent);
+  }
 }
 
 }  // namespace
