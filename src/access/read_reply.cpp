@@ -48,10 +48,15 @@ int DecodeBlock(const GateIo& gate, const uint8_t* data, uint16_t options) {
     const int bytes = (count + kBitsPerByte - 1) / kBitsPerByte;
     for (int i = 0; i < bytes; ++i) host[i] = data[i];
   } else if (gate.bitWidth == kWidthRegister) {
-    for (int k = 0; k < count; ++k) PutHostWord(RegisterAsGate(RegisterAt(data + 2 * k), gate.memoryType), host + 2 * k);
+    for (int k = 0; k < count; ++k) {
+      const uint16_t value = RegisterAsGate(RegisterAt(data + kBytesPerRegister * k), gate.memoryType);
+      PutHostWord(value, host + kBytesPerRegister * k);
+    }
   } else if (gate.bitWidth == kWidthLong) {
     const bool swapped = IsWordSwapped(gate.memoryType, options);
-    for (int k = 0; k < count; ++k) StoreSlot32(host + 4 * k, RegistersToValue32(data + 4 * k, swapped));
+    for (int k = 0; k < count; ++k) {
+      StoreSlot32(host + kBytesPerLong * k, RegistersToValue32(data + kBytesPerLong * k, swapped));
+    }
   } else {
     return 1;
   }

@@ -8,6 +8,10 @@
 
 namespace toldex {
 
+constexpr int kValueSlotSize = 4;
+constexpr int kBytesPerRegister = 2;
+constexpr int kBytesPerLong = 4;
+
 // SWAP exchanges the words of 32-bit integers (6, 8), FLOATSWAP those of floats (5, 7).
 bool IsWordSwapped(int32_t memoryType, uint16_t options);
 

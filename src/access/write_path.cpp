@@ -15,6 +15,7 @@
 namespace toldex {
 namespace {
 
+constexpr int32_t kWidthRegister = 16;
 constexpr int32_t kWidthLong = 32;
 constexpr uint16_t kOnlineValue = 1;
 
@@ -51,14 +52,14 @@ int PassesOf(InstanceRecord& instance, const GateTarget& target, int32_t plcNumb
 // will be written: a _SCRUT gate's own station, an ordinary gate's PLC by its
 // switch. The read is an ordinary register read, whatever the gate's id.
 int32_t ReadRegister(DriverRequest* request, const GateIo& gate, const char* tagText, uint16_t* registerValue) {
-  uint8_t slot[4] = {};
+  uint8_t slot[kValueSlotSize] = {};
   GateIo registerGate{};
   registerGate.address = tagText;
   registerGate.plcNumber = gate.plcNumber;
   registerGate.memoryType = kMemHoldingRegister;
   registerGate.registerAddress = gate.registerAddress;
   registerGate.bitNumber = -1;
-  registerGate.bitWidth = 16;
+  registerGate.bitWidth = kWidthRegister;
   registerGate.elementCount = 1;
   registerGate.gateId = gate.gateId;
   registerGate.value = slot;
