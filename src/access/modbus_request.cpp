@@ -2,6 +2,7 @@
 
 #include "access/gate_kind.h"
 #include "access/value_codec.h"
+#include "addressing/gate_address.h"
 
 namespace toldex {
 namespace {
@@ -12,9 +13,6 @@ constexpr uint16_t kRegistersPerLong = 2;
 constexpr uint8_t kLongByteCount = 4;
 constexpr uint8_t kFcReadCoils = 0x01;
 constexpr uint8_t kFcReadDiscreteInputs = 0x02;
-constexpr int32_t kWidthBit = 1;
-constexpr int32_t kWidthRegister = 16;
-constexpr int32_t kWidthLong = 32;
 
 void PutWord(uint16_t value, uint8_t* at) {
   at[0] = static_cast<uint8_t>(value >> kBitsPerByte);
@@ -100,7 +98,7 @@ int64_t BlockWriteDataBytes(int32_t bitWidth, int64_t elementCount) {
   switch (bitWidth) {
     case kWidthBit:
       return (elementCount + kBitsPerByte - 1) / kBitsPerByte;
-    case kWidthRegister:
+    case kWidthWord:
       return kBytesPerRegister * elementCount;
     case kWidthLong:
       return kBytesPerLong * elementCount;
@@ -120,7 +118,7 @@ int PutBlockWrite(uint8_t unit, uint16_t start, int32_t bitWidth, int32_t elemen
   uint8_t* data = request + kBlockWriteHeaderSize;
   if (coils) {
     for (int i = 0; i < dataBytes; ++i) data[i] = hostValues[i];
-  } else if (bitWidth == kWidthRegister) {
+  } else if (bitWidth == kWidthWord) {
     for (int k = 0; k < elementCount; ++k) {
       PutWord(HostWord(hostValues + kBytesPerRegister * k), data + kBytesPerRegister * k);
     }

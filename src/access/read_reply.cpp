@@ -5,9 +5,6 @@
 namespace toldex {
 namespace {
 
-constexpr int32_t kWidthBit = 1;
-constexpr int32_t kWidthRegister = 16;
-constexpr int32_t kWidthLong = 32;
 constexpr int kBitsPerByte = 8;
 constexpr uint16_t kLowByteMask = 0x00FF;
 constexpr int kHighByteBitOffset = 8;
@@ -26,12 +23,12 @@ void PutHostWord(uint16_t value, uint8_t* at) {
 
 int DecodeSingle(const GateIo& gate, const uint8_t* data, uint16_t options) {
   const bool bitGate = gate.bitNumber != -1;
-  if ((gate.bitWidth == kWidthBit || gate.bitWidth == kWidthRegister) && bitGate) {
+  if ((gate.bitWidth == kWidthBit || gate.bitWidth == kWidthWord) && bitGate) {
     const int bit = gate.bitNumber + (gate.memoryType == kMemHighByte ? kHighByteBitOffset : 0);
     StoreSlot16(gate.value, ExtractBit(RegisterAt(data), bit));
   } else if (gate.bitWidth == kWidthBit) {
     StoreSlot16(gate.value, data[0] & 1u);
-  } else if (gate.bitWidth == kWidthRegister) {
+  } else if (gate.bitWidth == kWidthWord) {
     StoreSlot16(gate.value, RegisterAsGate(RegisterAt(data), gate.memoryType));
   } else if (gate.bitWidth == kWidthLong) {
     StoreSlot32(gate.value, RegistersToValue32(data, IsWordSwapped(gate.memoryType, options)));
@@ -47,7 +44,7 @@ int DecodeBlock(const GateIo& gate, const uint8_t* data, uint16_t options) {
   if (gate.bitWidth == kWidthBit) {
     const int bytes = (count + kBitsPerByte - 1) / kBitsPerByte;
     for (int i = 0; i < bytes; ++i) host[i] = data[i];
-  } else if (gate.bitWidth == kWidthRegister) {
+  } else if (gate.bitWidth == kWidthWord) {
     for (int k = 0; k < count; ++k) {
       const uint16_t value = RegisterAsGate(RegisterAt(data + kBytesPerRegister * k), gate.memoryType);
       PutHostWord(value, host + kBytesPerRegister * k);

@@ -15,8 +15,6 @@
 namespace toldex {
 namespace {
 
-constexpr int32_t kWidthRegister = 16;
-constexpr int32_t kWidthLong = 32;
 constexpr uint16_t kOnlineValue = 1;
 
 // A write of ST_ONLINE sets the station's online flag; the counters cannot be written.
@@ -59,7 +57,7 @@ int32_t ReadRegister(DriverRequest* request, const GateIo& gate, const char* tag
   registerGate.memoryType = kMemHoldingRegister;
   registerGate.registerAddress = gate.registerAddress;
   registerGate.bitNumber = -1;
-  registerGate.bitWidth = kWidthRegister;
+  registerGate.bitWidth = kWidthWord;
   registerGate.elementCount = 1;
   registerGate.gateId = gate.gateId;
   registerGate.value = slot;

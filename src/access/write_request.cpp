@@ -7,7 +7,6 @@
 namespace toldex {
 namespace {
 
-constexpr int32_t kWidthLong = 32;
 constexpr int32_t kLowByteMask = 0xFF;
 constexpr int32_t kByteTypeThreshold = 256;  // 260 and 516 lie above it
 constexpr int kHighByteBitOffset = 8;
