@@ -203,7 +203,9 @@ struct Case {
 };
 
 void PrintRow(const char* name, double value, const char* unit, const std::string& note = "") {
-  std::printf("| %-44s | %14.1f | %-10s | %s\n", name, value, unit, note.c_str());
+  // Ratios and per-operation counts need their decimals; rates do not.
+  const int decimals = std::strcmp(unit, "x") == 0 || std::strcmp(unit, "allocs/op") == 0 ? 3 : 1;
+  std::printf("| %-44s | %14.*f | %-10s | %s\n", name, decimals, value, unit, note.c_str());
 }
 
 }  // namespace
