@@ -6,6 +6,7 @@
 
 #include "config/init_file.h"
 #include "driver/instance.h"
+#include "driver/lifecycle.h"
 #include "driver/log.h"
 #include "driver/operations.h"
 #include "driver/shared_field.h"
@@ -72,11 +73,9 @@ int32_t ColdStart(DriverRequest* request) {
   const ColdStartParams& params = ParamsOf<ColdStartParams>(request);
   LOG(kLogEvent, "TOLDEX> version compiled on %s at time %s", __DATE__, __TIME__);
 
-  // ---- Lifecycle: an instance that is already running. ----------------------
-  // A ColdStart of an instance this driver started and did not end does the
-  // closing work of EndVpi first (notification thread, background connects,
-  // sockets, events); it belongs here, before the run-time state is made anew.
-  // ----------------------------------------------------------------------------
+  // An instance still running from an earlier start is closed first, before
+  // its run-time state is made anew.
+  if (!BeginColdStart(request)) return kStatusRequestFailed;
 
   InitRuntimeState(instance);
   instance.started = params.startMode;
@@ -93,11 +92,7 @@ int32_t ColdStart(DriverRequest* request) {
   for (StationRecord& station : instance.stations) StoreShared(station.online, 1);
   const int32_t rc = InitConnections(request);
 
-  // ---- Lifecycle: steps 8 and 9 (notification thread) go here. --------------
-  // threadRunning, switchPending, threadDriverNumber, then the thread with its
-  // "Cannot create communication thread." / "Communication Thread started OK."
-  // ----------------------------------------------------------------------------
-
+  StartCommunicationThread(request);
   LOG(kLogDetail, "TOLDEX: ColdStart() ended rc = %d", rc);
   return rc;
 }

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "driver/started_instances.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "redundancy/notification.h"
 #include "transport/connection.h"
 
 namespace toldex::testing {
@@ -45,6 +47,9 @@ void PrepareWarmStartShadow(InstanceRecord& instance, int s, int32_t plcNumber) 
 }
 
 void CloseInstance(InstanceRecord& instance) {
+  // A ColdStart through VpiMain also started the notification thread.
+  ForgetStartedInstance(&instance);
+  StopNotificationThread(instance);
   StopBackgroundConnects(instance);
   for (StationRecord& station : instance.stations) {
     if (station.socket != platform::kNoSocket) CloseSocketEx(&station.socket);

@@ -20,8 +20,8 @@ int ConnectStation(InstanceRecord& instance, int s, const std::string& ip, uint1
 // Readies station s's warm-start shadow as the first warm start with this
 // plcNumber would.
 void PrepareWarmStartShadow(InstanceRecord& instance, int s, int32_t plcNumber);
-// Ends every background connect, closes every station's socket and event:
-// afterwards the instance holds nothing open.
+// Ends the notification thread and every background connect, closes every
+// station's socket and event: afterwards the instance holds nothing open.
 void CloseInstance(InstanceRecord& instance);
 
 }  // namespace toldex::testing
