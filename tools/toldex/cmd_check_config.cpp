@@ -203,9 +203,7 @@ int RunCheckConfig(const Words& words) {
       skippedJson += JsonObject().Integer("line", number).Text("text", text).str();
     }
     object.Raw("skippedLines", skippedJson + "]");
-    std::string remarksJson = "[";
-    for (const std::string& remark : remarks) remarksJson += (remarksJson.size() > 1 ? "," : "") + JsonQuote(remark);
-    object.Raw("remarks", remarksJson + "]");
+    object.Raw("remarks", JsonStringArray(remarks));
     object.Integer("problems", static_cast<long long>(problems.size()));
     std::printf("%s\n", object.str().c_str());
     return exit;

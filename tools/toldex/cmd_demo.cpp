@@ -14,6 +14,7 @@
 #include "driver_host.h"
 #include "exit_codes.h"
 #include "platform/terminal.h"
+#include "report.h"
 #include "platform/thread.h"
 #include "temp_folder.h"
 
@@ -260,8 +261,7 @@ int RunDemo(const Words& words) {
       }
       const CallOutcome outcome = host.Read(gate);
       ++reads;
-      std::string value;
-      for (const std::string& part : outcome.values) value += (value.empty() ? "" : " ") + part;
+      std::string value = Joined(outcome.values, " ");
       if (outcome.status != 0) {
         ++failedReads;
         value = StatusText(outcome.status);

@@ -96,8 +96,7 @@ struct Printer {
 
   void Row(int round, double elapsed, const HostGate& gate, int32_t status, const std::vector<std::string>& values,
            int station, const std::string& address, const std::vector<std::string>& notes) {
-    std::string joined;
-    for (const std::string& value : values) joined += (joined.empty() ? "" : " ") + value;
+    const std::string joined = Joined(values, " ");
     const std::string stationText = station < 0 ? "" : std::to_string(station);
     switch (format) {
       case OutputFormat::kTable:
@@ -122,9 +121,7 @@ struct Printer {
         else object.Raw("value", values.empty() ? "null" : JsonValue(values[0]));
         if (station < 0) object.Null("station");
         else object.Integer("station", station).Text("address", address);
-        std::string log = "[";
-        for (const std::string& note : notes) log += (log.size() > 1 ? "," : "") + JsonQuote(note);
-        object.Raw("log", log + "]");
+        object.Raw("log", JsonStringArray(notes));
         std::printf("%s\n", object.str().c_str());
         break;
       }

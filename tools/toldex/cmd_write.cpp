@@ -38,12 +38,6 @@ const char kDescription[] =
     "  toldex write 01400013 1\n"
     "  toldex write 0140001 10 20 30";
 
-std::string Joined(const std::vector<std::string>& values) {
-  std::string joined;
-  for (const std::string& value : values) joined += (joined.empty() ? "" : " ") + value;
-  return joined;
-}
-
 }  // namespace
 
 int RunWrite(const Words& words) {
@@ -110,10 +104,9 @@ int RunWrite(const Words& words) {
       if (readBack.status != 0) object.Null("readBack");
       else object.Raw("readBack", block ? JsonValueArray(readBack.values) : JsonValue(readBack.values[0]));
     }
-    std::string log = "[";
-    for (const std::string& note : CallNotes(written.lines, 0)) log += (log.size() > 1 ? "," : "") + JsonQuote(note);
-    for (const std::string& note : CallNotes(readBack.lines, 0)) log += (log.size() > 1 ? "," : "") + JsonQuote(note);
-    object.Raw("log", log + "]");
+    std::vector<std::string> log = CallNotes(written.lines, 0);
+    for (const std::string& note : CallNotes(readBack.lines, 0)) log.push_back(note);
+    object.Raw("log", JsonStringArray(log));
     std::printf("%s\n", object.str().c_str());
     return exit;
   }
@@ -126,8 +119,8 @@ int RunWrite(const Words& words) {
   if (written.status == 0) {
     for (const std::string& note : CallNotes(written.lines, kLevelEvent)) notes.push_back(note);
   }
-  table.AddRow({gate.text, GateTypeName(gate.gateType), Joined(values), StatusText(written.status),
-                !reading ? "-" : readBack.status == 0 ? Joined(readBack.values) : StatusText(readBack.status),
+  table.AddRow({gate.text, GateTypeName(gate.gateType), Joined(values, " "), StatusText(written.status),
+                !reading ? "-" : readBack.status == 0 ? Joined(readBack.values, " ") : StatusText(readBack.status),
                 written.station < 0 ? "-" : std::to_string(written.station) + " (" + written.address + ")"},
                notes);
   std::printf("%s", table.Render().c_str());

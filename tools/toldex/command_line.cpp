@@ -161,7 +161,8 @@ std::vector<std::string> Wrapped(const std::string& text, size_t width) {
       lines.push_back(line);
       line.clear();
     }
-    line += (line.empty() ? "" : " ") + word;
+    if (!line.empty()) line += ' ';
+    line += word;
     start = end + 1;
   }
   if (!line.empty()) lines.push_back(line);

@@ -89,7 +89,11 @@ void HostLog::Receive(void* context, int level, const char* line) {
 }
 
 std::string FormatLogEntry(const LogEntry& entry) {
-  return "[" + std::to_string(entry.level) + "] " + entry.text;
+  std::string text = "[";
+  text += std::to_string(entry.level);
+  text += "] ";
+  text += entry.text;
+  return text;
 }
 
 bool ServingStation(const std::vector<LogEntry>& entries, int& station) {

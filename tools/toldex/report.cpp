@@ -80,6 +80,25 @@ std::string JsonQuote(const std::string& text) {
   return quoted + "\"";
 }
 
+std::string JsonStringArray(const std::vector<std::string>& texts) {
+  std::string array = "[";
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) array += ',';
+    array += JsonQuote(texts[i]);
+  }
+  array += ']';
+  return array;
+}
+
+std::string Joined(const std::vector<std::string>& texts, const char* separator) {
+  std::string joined;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) joined += separator;
+    joined += texts[i];
+  }
+  return joined;
+}
+
 std::string JsonValue(const std::string& value) {
   return IsNumericText(value) ? value : JsonQuote(value);
 }

@@ -48,6 +48,10 @@ class JsonObject {
 };
 
 std::string JsonQuote(const std::string& text);
+// A JSON array of texts.
+std::string JsonStringArray(const std::vector<std::string>& texts);
+// The texts with the separator between them.
+std::string Joined(const std::vector<std::string>& texts, const char* separator);
 // A JSON array of values that are numbers when they read as numbers.
 std::string JsonValueArray(const std::vector<std::string>& values);
 // One value: a number when it reads as one, else a string.
