@@ -31,7 +31,8 @@ std::string Quoted(const std::string& argument) {
     quoted += c;
   }
   quoted.append(backslashes * 2, '\\');
-  return quoted + "\"";
+  quoted += '"';
+  return quoted;
 }
 
 std::string EnvironmentBlock(const std::vector<std::string>& extra) {
@@ -56,7 +57,10 @@ std::string EnvironmentBlock(const std::vector<std::string>& extra) {
 int RunProcess(const ProcessRun& run) {
   if (run.arguments.empty()) return kProcessNotStarted;
   std::string commandLine;
-  for (const std::string& argument : run.arguments) commandLine += (commandLine.empty() ? "" : " ") + Quoted(argument);
+  for (const std::string& argument : run.arguments) {
+    if (!commandLine.empty()) commandLine += ' ';
+    commandLine += Quoted(argument);
+  }
   HANDLE output = OpenOutput(run.outputPath);
   HANDLE error = OpenOutput(run.errorPath);
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
