@@ -10,11 +10,20 @@
 namespace toldex::testing {
 namespace {
 
+// The whole file, with Windows line ends (a program's text-mode output
+// there) turned into plain ones, so that output compares the same everywhere.
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
-  return content.str();
+  std::string text = content.str();
+  std::string plain;
+  plain.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    plain += text[i];
+  }
+  return plain;
 }
 
 }  // namespace

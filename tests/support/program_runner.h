@@ -11,7 +11,7 @@ namespace toldex::testing {
 
 struct ProgramResult {
   int exitCode;  // or platform::kProcessNotStarted / kProcessTimedOut
-  std::string out;
+  std::string out;  // line ends are "\n" on every system
   std::string err;
 };
 
