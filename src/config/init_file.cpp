@@ -149,11 +149,17 @@ void LogSummary(const InstanceRecord& instance) {
 }  // namespace
 
 int32_t ReadInitFile(InstanceRecord& instance, int32_t driverNumber) {
-  ResetInstance(instance);
   char name[kFileNameSize];
   // Text mode: the Windows C library turns CR LF into LF and ends the file at
   // a Ctrl-Z; other C libraries hand both through as they are.
   std::FILE* file = OpenInitFile(driverNumber, name);
+  ReadInitStream(instance, file, name);
+  if (file != nullptr) std::fclose(file);
+  return 0;
+}
+
+int32_t ReadInitStream(InstanceRecord& instance, std::FILE* file, const char* name) {
+  ResetInstance(instance);
   if (file == nullptr) {
     LOG(kLogEvent, "TOLDEX: ColdStart() no initfile found, defaults used");
   } else {
@@ -165,7 +171,6 @@ int32_t ReadInitFile(InstanceRecord& instance, int32_t driverNumber) {
       UpperCase(line);
       ReadLine(instance, line, lineNumber);
     }
-    std::fclose(file);
   }
   LogSummary(instance);
   return 0;

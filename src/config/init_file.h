@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "driver/host_records.h"
 #include "driver/instance.h"
@@ -19,6 +20,9 @@ int32_t InitFileReader(DriverRequest* request);
 // The same on a given record, for readers that have no request (the browse
 // dialog's scratch record).
 int32_t ReadInitFile(InstanceRecord& instance, int32_t driverNumber);
+// The reading itself, on a file already open (nullptr: none was found); `name`
+// is shown in the log. The caller closes the file.
+int32_t ReadInitStream(InstanceRecord& instance, std::FILE* file, const char* name);
 
 // A station line ("1 127.0.0.10 503,7"): 0 when the line was stored as a
 // station, 1 otherwise (with a log line when it names a station but cannot be
