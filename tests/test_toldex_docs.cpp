@@ -21,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,10 +147,11 @@ std::string Joined(const std::vector<std::string>& lines) {
 class Page {
  public:
   explicit Page(const std::filesystem::path& file) : file_(file) {
-    folder_ = std::filesystem::temp_directory_path() / ("toldex-docs-" + file.stem().string() + "-" +
-                                                        std::to_string(std::hash<std::string>{}(file.string()) % 100000));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
+    std::random_device random;
+    do {
+      folder_ = std::filesystem::temp_directory_path() /
+                ("toldex-docs-" + file.stem().string() + "-" + std::to_string(random()));
+    } while (!std::filesystem::create_directories(folder_));
   }
   ~Page() {
     std::error_code ignored;

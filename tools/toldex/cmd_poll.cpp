@@ -176,16 +176,13 @@ int RunPoll(const Words& words) {
     return kExitUnavailable;
   }
   int exit = WorseExit(kExitOk, host.Start());
+  // Every gate is parsed once, as a host does when it loads its gates; a
+  // refused one is shown in its place in the first round and not read.
   std::vector<HostGate> gates;
   printer.Header();
   for (const std::string& text : arguments.Positionals()) {
-    HostGate gate = host.MakeGate(text, forcedType, count);
-    if (gate.parseStatus != 0) {
-      exit = WorseExit(exit, 1);
-      printer.Row(0, 0, gate, gate.parseStatus, {}, -1, "", CallNotes(gate.parseLines, 0));
-      continue;
-    }
-    gates.push_back(std::move(gate));
+    gates.push_back(host.MakeGate(text, forcedType, count));
+    if (gates.back().parseStatus != 0) exit = WorseExit(exit, 1);
   }
 
   std::signal(SIGINT, OnInterrupt);
@@ -202,6 +199,10 @@ int RunPoll(const Words& words) {
     }
     std::vector<const HostGate*> failed;
     for (HostGate& gate : gates) {
+      if (gate.parseStatus != 0) {
+        if (round == 1) printer.Row(round, elapsed(), gate, gate.parseStatus, {}, -1, "", CallNotes(gate.parseLines, 0));
+        continue;
+      }
       const CallOutcome outcome = host.Read(gate);
       exit = WorseExit(exit, outcome.status);
       printer.Row(round, elapsed(), gate, outcome.status, outcome.values, outcome.station, outcome.address,

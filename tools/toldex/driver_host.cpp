@@ -89,7 +89,7 @@ int32_t DriverHost::Start() {
 
 std::string DriverHost::StationAddress(int station) const {
   if (station < 0 || station >= static_cast<int>(stationAddresses_.size())) return {};
-  return stationAddresses_[station];
+  return stationAddresses_[station].empty() ? "not configured" : stationAddresses_[station];
 }
 
 int32_t DriverHost::End() { return session_ ? session_->End() : 0; }
