@@ -451,6 +451,29 @@ TEST_F(Lifecycle, ASecondEndVpiClosesNothing) {
   EXPECT_EQ(lines[0].text, "TOLDEX: EndVpi()");
 }
 
+TEST_F(Lifecycle, AWarmStartOfAnInstanceThatIsNotRunningStartsNothing) {
+  auto peer = AnsweringPeer();
+  WriteInitFile(StationLine(1, peer->port()));
+  ASSERT_EQ(ColdStart(), 0);
+  ASSERT_TRUE(WaitFor([&] { return peer->ConnectionCount() == 1; }));
+  ASSERT_EQ(EndVpi(), 0);
+  const OpenCounts ended = OpenCounts::Now();
+  log_.Clear();
+  EXPECT_EQ(WarmStart(1), 1);
+  EXPECT_EQ(WarmStart(200001), 1);
+  EXPECT_EQ(log_.Count("TOLDEX: WarmStart() refused, the driver is not running", 32), 2) << log_.Dump();
+  EXPECT_EQ(log_.Lines().size(), 2u) << log_.Dump();
+  EXPECT_EQ(OpenCounts::Now().threads, ended.threads);
+  EXPECT_EQ(OpenCounts::Now().sockets, ended.sockets);
+  EXPECT_EQ(record().stations[1].socket, platform::kNoSocket);
+  EXPECT_EQ(peer->ConnectionCount(), 1);
+
+  // Installed only: nothing to reconnect either.
+  ASSERT_EQ(ColdStart(0), 0);
+  EXPECT_EQ(WarmStart(1), 1);
+  EXPECT_EQ(OpenCounts::Now().threads, ended.threads);
+}
+
 TEST_F(Lifecycle, EndVpiEndsAWarmConnectThatIsStillHanging) {
   const OpenCounts clean = OpenCounts::Now();
   {

@@ -100,6 +100,12 @@ int32_t WarmStart(DriverRequest* request) {
   const int32_t plcNumber = ParamsOf<WarmStartParams>(request).plcNumber;
   const int s = StationOfWarmStart(plcNumber);
   if (s == kNoStation) return kStatusRequestFailed;
+  // Only a running instance reconnects: once EndVpi has returned, no connect
+  // thread may start working in the block again.
+  if (!IsStartedInstance(&instance)) {
+    LOG(kLogEvent, "TOLDEX: WarmStart() refused, the driver is not running");
+    return kStatusRequestFailed;
+  }
   const bool scrut = plcNumber >= kScrutGateMarker;
 
   // A switch waits to be reported: the report replaces the reconnect.
