@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
-  static Peer peer;
+  // Never destroyed: its thread waits on it until the process ends.
+  static Peer& peer = *new Peer;
   peer.Serve(pair[1], data + 6, size - 6);
   instance.stations[kStation].socket = pair[0];
 
