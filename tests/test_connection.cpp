@@ -53,6 +53,7 @@ std::string N(int value) { return std::to_string(value); }
 // --- CloseSocketEx ---------------------------------------------------------------
 
 TEST(CloseSocketEx, NoSocketLogsMinusOneAndClosesNothing) {
+  testing::EnsureSocketLibrary();
   LogCapture log;
   const int openBefore = platform::SocketOpenCount();
   int32_t field = -1;
@@ -63,6 +64,7 @@ TEST(CloseSocketEx, NoSocketLogsMinusOneAndClosesNothing) {
 }
 
 TEST(CloseSocketEx, ClosesAndClearsTheField) {
+  testing::EnsureSocketLibrary();
   LogCapture log;
   int32_t field = platform::SocketCreateTcp();
   ASSERT_NE(field, -1);
@@ -76,6 +78,7 @@ TEST(CloseSocketEx, ClosesAndClearsTheField) {
 }
 
 TEST(CloseSocketEx, FailedCloseKeepsTheField) {
+  testing::EnsureSocketLibrary();
   LogCapture log;
   int32_t field = 1000000;  // no socket has this number
   EXPECT_EQ(CloseSocketEx(&field), -1);

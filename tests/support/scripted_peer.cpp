@@ -13,6 +13,10 @@ constexpr int kFunctionCode = 7;
 constexpr int kWriteReplySize = 12;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr int kFillerConnectTimeoutMs = 300;
+// A receive on a connection returns this often to look at the stop flag: a
+// receive blocked in one thread is not reliably woken by a shutdown from
+// another on every system.
+constexpr int kStopPollMs = 50;
 constexpr int kMaxFillers = 64;
 
 uint16_t WordAt(const Bytes& frame, size_t offset) {
@@ -70,6 +74,7 @@ PeerAction PeerAction::Reset() {
 // --- ScriptedPeer -------------------------------------------------------------
 
 ScriptedPeer::ScriptedPeer(const std::string& ip) : ip_(ip) {
+  EnsureSocketLibrary();
   listener_ = ListenOn(ip_, 16);
   if (listener_ == platform::kNoSocket) std::abort();
   port_ = platform::SocketLocalPort(listener_);
@@ -145,6 +150,7 @@ void ScriptedPeer::Serve(void* raw) {
       self->connection_ = accepted;
       ++self->connections_;
     }
+    platform::SocketSetReceiveTimeout(accepted, kStopPollMs);
     self->changed_.notify_all();
     self->ServeConnection(accepted);
   }
@@ -176,6 +182,9 @@ bool ScriptedPeer::ReadRequest(platform::SocketHandle connection, Bytes& request
     while (done < count) {
       const int got = platform::SocketReceive(connection, request.data() + from + done,
                                               static_cast<int>(count - done));
+      if (got < 0 && platform::SocketLastError() == platform::kSockErrTimedOut && !Stopping()) {
+        continue;
+      }
       if (got <= 0) return false;
       done += static_cast<size_t>(got);
     }
@@ -185,6 +194,11 @@ bool ScriptedPeer::ReadRequest(platform::SocketHandle connection, Bytes& request
   const size_t following = WordAt(request, kLengthHigh);
   request.resize(kHeaderSize + following);
   return readExactly(kHeaderSize, following);
+}
+
+bool ScriptedPeer::Stopping() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return stopping_;
 }
 
 PeerAction ScriptedPeer::NextAction(const Bytes& request) {
@@ -303,6 +317,7 @@ Bytes ReadFrame(uint8_t transactionId, uint8_t unit, uint8_t function, uint16_t 
 // --- HangingListener ---------------------------------------------------------------
 
 HangingListener::HangingListener(const std::string& ip) {
+  EnsureSocketLibrary();
   listener_ = ListenOn(ip, 0);
   if (listener_ == platform::kNoSocket) std::abort();
   port_ = platform::SocketLocalPort(listener_);
@@ -336,10 +351,16 @@ int HangingListener::Drain() {
 }
 
 uint16_t UnusedPort(const std::string& ip) {
+  EnsureSocketLibrary();
   const platform::SocketHandle listener = ListenOn(ip, 1);
   const uint16_t port = platform::SocketLocalPort(listener);
   platform::SocketClose(listener);
   return port;
+}
+
+void EnsureSocketLibrary() {
+  static const int started = platform::SocketStartup();
+  (void)started;
 }
 
 }  // namespace toldex::testing

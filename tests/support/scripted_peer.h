@@ -83,6 +83,7 @@ class ScriptedPeer {
   static void Serve(void* self);
   void ServeConnection(platform::SocketHandle connection);
   bool ReadRequest(platform::SocketHandle connection, Bytes& request);
+  bool Stopping() const;
   PeerAction NextAction(const Bytes& request);
   // Runs a reply; false when the peer is stopping.
   bool Perform(platform::SocketHandle connection, const PeerAction& action);
@@ -149,5 +150,9 @@ class HangingListener {
 
 // A loopback port on which nothing listens (a connect to it is refused).
 uint16_t UnusedPort(const std::string& ip = "127.0.0.1");
+
+// Starts the socket library once for the test program (Windows wants it
+// before any socket call); the peers and the station helpers call it.
+void EnsureSocketLibrary();
 
 }  // namespace toldex::testing

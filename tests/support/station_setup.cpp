@@ -6,11 +6,13 @@
 #include "platform/event.h"
 #include "platform/socket.h"
 #include "redundancy/notification.h"
+#include "support/scripted_peer.h"
 #include "transport/connection.h"
 
 namespace toldex::testing {
 
 void PrepareInstance(InstanceRecord& instance, int32_t timeoutMs) {
+  EnsureSocketLibrary();
   InitRuntimeState(instance);
   instance.timeoutMs = timeoutMs;
   instance.started = 1;
