@@ -34,8 +34,9 @@ using testing::PeerAction;
 using testing::RegisterPattern;
 using testing::ScriptedPeer;
 
-// Short enough that a silent peer costs little, long enough for a loaded machine.
-constexpr int32_t kShortTimeoutMs = 150;
+// Short enough that a silent peer costs little, long enough for a loaded
+// machine running the tests under Wine.
+constexpr int32_t kShortTimeoutMs = 400;
 constexpr int kStation = 1;
 constexpr char kTag[] = "0140010";
 
