@@ -44,13 +44,7 @@ std::string LogCapture::Dump() const {
   std::lock_guard<std::mutex> guard(mutex_);
   std::string all;
   for (const LogLine& line : lines_) {
-    // Appended piece by piece: GCC 12 at -O2 warns falsely (-Wrestrict) on
-    // "text" + std::string.
-    all += '[';
-    all += std::to_string(line.level);
-    all += "] ";
-    all += line.text;
-    all += '\n';
+    all += "[" + std::to_string(line.level) + "] " + line.text + "\n";
   }
   return all;
 }
