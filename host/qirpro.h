@@ -12,7 +12,8 @@
 #if defined(_WIN32)
 #define QIRAPI __stdcall
 #if defined(QIRPRO_BUILDING)
-#define QIREXPORT __declspec(dllexport)
+/* qirpro.def names the exports, without the argument sizes of __stdcall. */
+#define QIREXPORT
 #else
 #define QIREXPORT __declspec(dllimport)
 #endif

@@ -75,6 +75,11 @@ for ((i = 0; i < ${#arguments[@]}; ++i)); do
         "${runner[@]}" reg add \
           "HKCU\\Software\\Wine\\AppDefaults\\$(basename "${arguments[i]}")\\X11 Driver" \
           /v Decorated /d N /f >/dev/null 2>&1 || true
+        # That Wine session has no display: it must be over before the
+        # program's session starts in the virtual one.
+        if [[ -n "$prefix" && -n "$loader" && -x "$(dirname "$loader")/wineserver" ]]; then
+          WINEPREFIX=$prefix timeout 60 "$(dirname "$loader")/wineserver" -w || true
+        fi
       fi
       break
       ;;
