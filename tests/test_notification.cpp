@@ -159,7 +159,11 @@ TEST_F(NotificationThreadTest, MessageOfAGateThatIsNoSwitchGateChangesNothing) {
   const int32_t scrutId = QirCtlDefineGate(kDriverNumber, "_SCRUT:4");
   ASSERT_TRUE(QueueScrutRegistration(record(), "_SCRUT:4", 4));
   StartWithSwitchGate(4);
-  ASSERT_TRUE(WaitFor([&] { return LoadShared(record().stations[4].scrutGateId) == scrutId; }));
+  // The id is stored before the subscription is made: a change posted in
+  // between reaches no one, so wait for the subscription itself.
+  ASSERT_TRUE(WaitFor([&] { return log_.Has("TOLDEX: Setup message notification for _SCRUT:4 gate OK.", 32); }))
+      << log_.Dump();
+  ASSERT_EQ(LoadShared(record().stations[4].scrutGateId), scrutId);
   QirCtlPostGateValue(scrutId, 1.0);
   ASSERT_TRUE(WaitForMessages(1)) << log_.Dump();
   EXPECT_EQ(LoadSwitchValue(record(), 4), 0.0);
