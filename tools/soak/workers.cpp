@@ -115,6 +115,17 @@ class Worker {
     if (!intact) context_.tally.Problem("the driver wrote outside the value of gate " + gate.text);
   }
 
+  // A read that failed leaves the host's value as it was.
+  void CheckUntouched(const Gate& gate) {
+    const size_t size = ValueBufferSize(gate) + kGuardBytes;
+    for (size_t i = 0; i < size; ++i) {
+      if (buffer_[i] != kSentinel) {
+        context_.tally.Problem("a failed read changed the value of gate " + gate.text);
+        return;
+      }
+    }
+  }
+
   void CheckDuration(const Gate& gate, bool write, uint64_t durationMs, int32_t status) {
     const uint64_t bound = CallBoundMs(context_, gate, write);
     const double ratio = static_cast<double>(durationMs) / static_cast<double>(bound);
@@ -145,7 +156,10 @@ class Worker {
     const Clock::time_point start = Clock::now();
     const int32_t status = gate.count > 0 ? context_.driver.ReadBlock(io) : context_.driver.ReadSingle(io);
     AfterCall(gate, false, status, start);
-    if (status != toldex::kStatusOk) return;
+    if (status != toldex::kStatusOk) {
+      CheckUntouched(gate);
+      return;
+    }
     CheckBufferBounds(gate);
     Judge(gate);
   }
