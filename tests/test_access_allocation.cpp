@@ -13,17 +13,27 @@ namespace {
 thread_local bool counting = false;
 thread_local unsigned long allocations = 0;
 
-void* Allocate(std::size_t size) {
+void* AllocateOrNull(std::size_t size) noexcept {
   if (counting) ++allocations;
-  void* memory = std::malloc(size == 0 ? 1 : size);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* Allocate(std::size_t size) {
+  void* memory = AllocateOrNull(size);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
 }
 
 }  // namespace
 
+// Every form of new and delete that the program may use is replaced, so that
+// no block is taken from one allocator and handed back to another.
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }

@@ -41,8 +41,11 @@ void HostDriver::OnLogLine(void* context, int level, const char* line) {
   if (Contains(line, "Station qui va se connecter")) counts.switchReports.fetch_add(1);
   if (Contains(line, "stale bytes")) counts.discardedStale.fetch_add(1);
   if (host.logFile_ != nullptr) {
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - host.opened_)
+                             .count();
     std::lock_guard<std::mutex> guard(host.fileMutex_);
-    std::fprintf(host.logFile_, "[%d] %s\n", level, line);
+    std::fprintf(host.logFile_, "%lld.%03lld [%d] %s\n", ms / 1000, ms % 1000, level, line);
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -58,6 +59,7 @@ class HostDriver {
   LogCounts logCounts_;
   std::mutex fileMutex_;
   std::FILE* logFile_ = nullptr;
+  std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace soak

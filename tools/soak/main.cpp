@@ -42,6 +42,7 @@ struct Run {
   PlantLayout layout;
   std::vector<std::string> report;
   Resources beforeStart, startQuiet, endQuiet, afterEnd;
+  uint64_t stallCount = 0, stallTotalMs = 0, stallLongestMs = 0;
 };
 
 void Say(const std::string& line) {
@@ -138,6 +139,10 @@ void PrintSummary(const Run& run, const Tally& tally, const plcsim::StationCount
   std::snprintf(line, sizeof line, "over-long calls: %llu (the slowest call took %.0f%% of its bound)",
                 static_cast<unsigned long long>(tally.overLong()), 100 * tally.highestRatio());
   Say(line);
+  std::snprintf(line, sizeof line, "process stalls (woke 20 ms or more late): %llu, %llu ms in all, longest %llu ms",
+                static_cast<unsigned long long>(run.stallCount), static_cast<unsigned long long>(run.stallTotalMs),
+                static_cast<unsigned long long>(run.stallLongestMs));
+  Say(line);
   Say("resources before the start: " + ResourcesText(run.beforeStart) + "; after the end: " +
       ResourcesText(run.afterEnd));
   Say("resources with the driver quiet, at the start: " + ResourcesText(run.startQuiet) + "; at the end: " +
@@ -176,7 +181,8 @@ int RunSoak(Run& run) {
   run.beforeStart = CountResources();
 
   Catalogue catalogue;
-  RunContext context{driver, catalogue, tally, run.layout};
+  StallMonitor stalls;
+  RunContext context{driver, catalogue, tally, run.layout, stalls};
   context.threads = o.threads;
   context.timeoutMs = o.timeoutMs;
   context.seed = o.seed;
@@ -192,6 +198,7 @@ int RunSoak(Run& run) {
   if (!WaitForSwitchGates(driver, context.catalogue)) tally.Problem("the switch gates were not registered in time");
   run.startQuiet = CountResources();
 
+  stalls.Start();
   plant.StartChaos(o.seed, o.chaosRate, kLateFactor * static_cast<uint32_t>(o.timeoutMs));
   const Clock::time_point started = Clock::now();
   std::vector<std::thread> threads;
@@ -202,6 +209,10 @@ int RunSoak(Run& run) {
   for (std::thread& thread : threads) thread.join();
   switcher.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  stalls.Stop();
+  run.stallCount = stalls.Count();
+  run.stallTotalMs = stalls.TotalMs();
+  run.stallLongestMs = stalls.LongestMs();
 
   // Quiet: no more faults; every station connected again; then what the
   // process holds must be what it held before the run.

@@ -126,25 +126,25 @@ class Worker {
     }
   }
 
-  void CheckDuration(const Gate& gate, bool write, uint64_t durationMs, int32_t status) {
-    const uint64_t bound = CallBoundMs(context_, gate, write);
+  void CheckDuration(const Gate& gate, bool write, uint64_t durationMs, int32_t status, uint64_t stallMs) {
+    const uint64_t bound = CallBoundMs(context_, gate, write) + stallMs;
     const double ratio = static_cast<double>(durationMs) / static_cast<double>(bound);
     if (durationMs > bound) {
       char text[256];
-      std::snprintf(text, sizeof text, "%s of %s took %llu ms, bound %llu ms, status %d", write ? "write" : "read",
-                    gate.text.c_str(), static_cast<unsigned long long>(durationMs),
-                    static_cast<unsigned long long>(bound), status);
+      std::snprintf(text, sizeof text, "%s of gate %s took %llu ms, bound %llu ms (%llu ms of stalls), status %d",
+                    write ? "write" : "read", gate.text.c_str(), static_cast<unsigned long long>(durationMs),
+                    static_cast<unsigned long long>(bound), static_cast<unsigned long long>(stallMs), status);
       context_.tally.OverLong(text, ratio);
     } else {
       context_.tally.Closeness(ratio);
     }
   }
 
-  void AfterCall(Gate& gate, bool write, int32_t status, Clock::time_point start) {
+  void AfterCall(Gate& gate, bool write, int32_t status, Clock::time_point start, uint64_t stallsBefore) {
     const uint64_t durationMs = MillisecondsSince(start);
     context_.tally.Count(write ? gate.writeKind : gate.readKind, status, durationMs);
     context_.tally.CountTraffic(gate, write, status);
-    CheckDuration(gate, write, durationMs, status);
+    CheckDuration(gate, write, durationMs, status, context_.stalls.TotalMs() - stallsBefore);
     if (status == toldex::kStatusCommFailure && !gate.fromMemory) {
       TimedWarmStart(context_, gate.parsed.plcNumber);
     }
@@ -153,9 +153,10 @@ class Worker {
   void Read(Gate& gate) {
     PrepareBuffer(gate);
     toldex::GateIo io = MakeGateIo(gate, buffer_);
+    const uint64_t stalls = context_.stalls.TotalMs();
     const Clock::time_point start = Clock::now();
     const int32_t status = gate.count > 0 ? context_.driver.ReadBlock(io) : context_.driver.ReadSingle(io);
-    AfterCall(gate, false, status, start);
+    AfterCall(gate, false, status, start, stalls);
     if (status != toldex::kStatusOk) {
       CheckUntouched(gate);
       return;
@@ -229,6 +230,7 @@ class Worker {
       PutElementValue(gate, buffer_, i, values[static_cast<size_t>(i)]);
     }
     toldex::GateIo io = MakeGateIo(gate, buffer_);
+    const uint64_t stalls = context_.stalls.TotalMs();
     const Clock::time_point start = Clock::now();
     const int32_t status = gate.count > 0 ? context_.driver.WriteBlock(io) : context_.driver.WriteSingle(io);
     const Clock::time_point end = Clock::now();
@@ -244,16 +246,17 @@ class Worker {
         }
       }
     }
-    AfterCall(gate, true, status, start);
+    AfterCall(gate, true, status, start, stalls);
   }
 
   void WriteOnline(Gate& gate) {
     std::memset(buffer_, 0, ValueBufferSize(gate) + kGuardBytes);
     PutElementValue(gate, buffer_, 0, 1);
     toldex::GateIo io = MakeGateIo(gate, buffer_);
+    const uint64_t stalls = context_.stalls.TotalMs();
     const Clock::time_point start = Clock::now();
     const int32_t status = context_.driver.WriteSingle(io);
-    AfterCall(gate, true, status, start);
+    AfterCall(gate, true, status, start, stalls);
     if (status != toldex::kStatusOk) context_.tally.Problem("writing " + gate.text + " gave status " + std::to_string(status));
   }
 
@@ -291,11 +294,12 @@ uint64_t WarmStartBoundMs(const RunContext& context) {
 }
 
 int32_t TimedWarmStart(RunContext& context, int32_t plcNumber) {
+  const uint64_t stalls = context.stalls.TotalMs();
   const Clock::time_point start = Clock::now();
   const int32_t status = context.driver.WarmStart(plcNumber);
   const uint64_t durationMs = MillisecondsSince(start);
   context.tally.Count(OpKind::kWarmStart, status, durationMs);
-  const uint64_t bound = WarmStartBoundMs(context);
+  const uint64_t bound = WarmStartBoundMs(context) + context.stalls.TotalMs() - stalls;
   const double ratio = static_cast<double>(durationMs) / static_cast<double>(bound);
   if (durationMs > bound) {
     context.tally.OverLong("warm start of " + std::to_string(plcNumber) + " took " + std::to_string(durationMs) +

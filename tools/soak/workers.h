@@ -11,6 +11,7 @@
 #include "gates.h"
 #include "host_driver.h"
 #include "plant.h"
+#include "stall_monitor.h"
 #include "tally.h"
 
 namespace soak {
@@ -20,6 +21,7 @@ struct RunContext {
   Catalogue& catalogue;
   Tally& tally;
   const PlantLayout& layout;
+  const StallMonitor& stalls;
   int threads = 1;
   int timeoutMs = 0;
   uint64_t seed = 0;
@@ -28,7 +30,8 @@ struct RunContext {
 
 // The worst time a call may take: its own passes × 4 attempts × time-out
 // (twice for a bit or byte write), plus what it may wait for the locks that
-// the other threads hold meanwhile, plus a margin for scheduling.
+// the other threads hold meanwhile, plus a margin for scheduling. The stalls
+// of the process during the call come on top (StallMonitor).
 uint64_t CallBoundMs(const RunContext& context, const Gate& gate, bool write);
 uint64_t WarmStartBoundMs(const RunContext& context);
 
