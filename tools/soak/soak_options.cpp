@@ -33,7 +33,7 @@ const char* UsageText() {
          "  --duration S     how long the threads work (default 60)\n"
          "  --seed N         seed of the faults and of the threads' choices (default 1)\n"
          "  --threads N      host threads, 1 to 16 (default 4)\n"
-         "  --stations N     simulated stations, 3 to 48 (default 12); a quarter of them\n"
+         "  --stations N     simulated stations, 3 to 42 (default 12); a quarter of them\n"
          "                   (at least one) serve as backups of as many masters\n"
          "  --timeout MS     the driver's socket time-out (default 150)\n"
          "  --chaos-rate P   probability that a request meets a fault (default 0.03)\n"

@@ -20,7 +20,9 @@ struct Options {
 constexpr int kMinThreads = 1;
 constexpr int kMaxThreads = 16;
 constexpr int kMinStations = 3;
-constexpr int kMaxStations = 48;
+// Masters and PLCs without backup are numbered from 1, backups from 33 on:
+// with a quarter of 42 as backups, the others reach 32.
+constexpr int kMaxStations = 42;
 constexpr int kMinTimeoutMs = 20;
 
 // False with a reason on a bad argument.
