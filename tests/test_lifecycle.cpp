@@ -454,9 +454,12 @@ TEST_F(Lifecycle, ASecondEndVpiClosesNothing) {
 TEST_F(Lifecycle, AWarmStartOfAnInstanceThatIsNotRunningStartsNothing) {
   auto peer = AnsweringPeer();
   WriteInitFile(StationLine(1, peer->port()));
+  const OpenCounts before = OpenCounts::Now();
   ASSERT_EQ(ColdStart(), 0);
   ASSERT_TRUE(WaitFor([&] { return peer->ConnectionCount() == 1; }));
   ASSERT_EQ(EndVpi(), 0);
+  // The peer closes its end of the connection when it sees the driver's close.
+  ASSERT_TRUE(WaitFor([&] { return OpenCounts::Now().sockets == before.sockets; }));
   const OpenCounts ended = OpenCounts::Now();
   log_.Clear();
   EXPECT_EQ(WarmStart(1), 1);
