@@ -198,9 +198,16 @@ int SocketDiscardPending(SocketHandle socket) {
   }
 }
 
+// Windows completes neither a blocked receive nor the wait of a connect when
+// the socket is shut down: both are I/O on the socket's handle, which is
+// cancelled here for every thread, so that they fail at once as the layer
+// promises.
 int SocketShutdown(SocketHandle socket) {
-  if (::shutdown(Native(socket), SD_BOTH) != 0) return Fail();
-  return 0;
+  const int result = ::shutdown(Native(socket), SD_BOTH) != 0 ? Fail() : 0;
+  const int error = t_lastError;
+  CancelIoEx(reinterpret_cast<HANDLE>(Native(socket)), nullptr);
+  WSASetLastError(error);
+  return result;
 }
 
 int SocketClose(SocketHandle socket) {
