@@ -478,13 +478,6 @@ TEST_F(Lifecycle, AWarmStartOfAnInstanceThatIsNotRunningStartsNothing) {
 }
 
 TEST_F(Lifecycle, EndVpiEndsAWarmConnectThatIsStillHanging) {
-#if defined(_WIN32)
-  // Windows Sockets do not end a blocking connect when the socket is shut
-  // down from another thread, so EndVpi waits there until the connect gives
-  // up by itself. Known and open: closing the socket would end it, but the
-  // connect thread still owns the handle.
-  GTEST_SKIP() << "EndVpi cannot yet cut a hanging connect short on Windows";
-#endif
   const OpenCounts clean = OpenCounts::Now();
   {
     HangingListener hanging(kLoopback);
